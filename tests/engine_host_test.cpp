@@ -1,0 +1,405 @@
+// Engine tests against the in-memory platform: status texts, reports, call order, a model check.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "engine.h"
+#include "fake_platform.h"
+
+namespace {
+
+const std::string kInstall = "C:\\Games\\Host";
+const std::string kDesktop = "C:\\Users\\Player\\Desktop";
+const std::string kDesktopShortcut = kDesktop + "\\Kessamar.lnk";
+
+// The add-on's files as the installer lays them out, written independently of the engine's table.
+const char *const kRows[kExpectedFiles] = {
+    "System\\Kessamar.u",          "System\\KessamarText.u",     "System\\KessamarAudioKS.u",
+    "System\\Kessamar.ini",        "System\\Kessamar.ico",       "Music\\Kessamar_Intro.umx",
+    "Textures\\kessamar.utx",      "Textures\\KSMenuTex.utx",    "Maps\\KSMenu.kx",
+    "Maps\\Kessamar_Eend.kx",      "Maps\\16_Kessamar_Intro.kx", "Maps\\16_Kessamar_House.kx",
+    "Maps\\16_Kessamar_Halvek.kx", "Maps\\16_Kessamar_Vorn.kx",  "Kessamar.lnk",
+};
+const char *const kContentFolders[] = {"System", "Music", "Textures", "Maps"};
+const int kRowFolder[kExpectedFiles] = {0, 0, 0, 0, 0, 1, 2, 2, 3, 3, 3, 3, 3, 3, -1};
+const unsigned kAllRows = (1u << kExpectedFiles) - 1;
+
+std::string Row(int row, const std::string &folder = kInstall) {
+    return folder + "\\" + kRows[row];
+}
+
+std::string Sub(const char *name) {
+    return kInstall + "\\" + name;
+}
+
+struct Layout {
+    unsigned presentRows = kAllRows;
+    bool desktopShortcut = false;
+    bool emptyFolders = true; // all five folders exist even where no row lies
+    bool savegame = false;    // Save holds a savegame
+    unsigned lockedRows = 0;  // their deletion fails
+    bool lockShortcut = false;
+};
+
+void LayOut(const Layout &layout) {
+    ResetEngine();
+    strcpy(g_uninstall.installFolder, kInstall.c_str());
+    g_fake.desktop = kDesktop;
+    AddFolder(kInstall);
+    AddFolder(kDesktop);
+    if (layout.emptyFolders) {
+        for (const char *folder : kContentFolders) {
+            AddFolder(Sub(folder));
+        }
+        AddFolder(Sub("Save"));
+    }
+    if (layout.savegame) {
+        AddFile(Sub("Save\\Slot1.sav"));
+    }
+    for (int row = 0; row < kExpectedFiles; ++row) {
+        if (layout.presentRows & (1u << row)) {
+            AddFile(Row(row));
+        }
+        if (layout.lockedRows & (1u << row)) {
+            g_fake.locked.insert(Row(row));
+        }
+    }
+    if (layout.desktopShortcut) {
+        AddFile(kDesktopShortcut);
+    }
+    if (layout.lockShortcut) {
+        g_fake.locked.insert(kDesktopShortcut);
+    }
+}
+
+TEST(StartupStatus, TextAndNothingFoundFlagForEachFoundCount) {
+    struct Case {
+        int found;
+        const char *text; // nullptr: the template's "All files found" stays
+    } cases[] = {
+        {0, "Warning: No installed files found."},
+        {1, "Only 1/15 files found. It's safe to proceed though"},
+        {10, "Only 10/15 files found. It's safe to proceed though"},
+        {14, "Only 14/15 files found. It's safe to proceed though"},
+        {15, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.found);
+        Layout layout;
+        layout.presentRows = (1u << c.found) - 1;
+        layout.desktopShortcut = true; // never changes the found count at scan time
+        LayOut(layout);
+        ScanInstallation();
+        EXPECT_EQ(g_uninstall.foundCount, c.found);
+        EXPECT_EQ(g_uninstall.nothingFound, c.found == 0);
+        EXPECT_TRUE(g_uninstall.desktopShortcutFound);
+        EXPECT_STREQ(g_uninstall.desktopShortcutPath, kDesktopShortcut.c_str());
+
+        UninstallState before = g_uninstall;
+        char text[kStatusTextSize] = "untouched";
+        EXPECT_EQ(StartupStatusText(g_uninstall.foundCount, text, sizeof text), c.text != nullptr);
+        EXPECT_STREQ(text, c.text ? c.text : "untouched");
+        EXPECT_EQ(memcmp(&before, &g_uninstall, sizeof before), 0) << "the text changes no state";
+    }
+}
+
+TEST(Report, TextsForEachOutcome) {
+    const unsigned row3 = 1u << 2, row15 = 1u << 14;
+    struct Case {
+        const char *name;
+        Layout layout;
+        bool box;
+        const char *status;
+        const char *folders;
+        bool loseRow1AfterScan = false;
+    } cases[] = {
+        {"everything, shortcut deleted",
+         {kAllRows, true},
+         true,
+         "Uninstallation complete. 16 files deleted",
+         "Savegame folder deleted, there were no savegames."},
+        {"everything, box unchecked",
+         {kAllRows, true},
+         false,
+         "Uninstallation complete. 15 files deleted",
+         "Savegame folder deleted, there were no savegames."},
+        {"read-only row",
+         {kAllRows, false, true, false, row3},
+         false,
+         "Uninstallation incomplete: 14 of 15 found files deleted",
+         "Not all folders have been deleted"},
+        {"read-only row, shortcut deleted",
+         {kAllRows, true, true, false, row3},
+         true,
+         "Uninstallation incomplete: 15 of 16 found files deleted",
+         "Not all folders have been deleted"},
+        {"read-only shortcut in the install folder",
+         {kAllRows, false, true, false, row15},
+         false,
+         "Uninstallation incomplete: 14 of 15 found files deleted",
+         "Savegame folder deleted, there were no savegames."},
+        {"every deletion fails",
+         {kAllRows, true, true, false, kAllRows, true},
+         true,
+         "No files deleted",
+         "Not all folders have been deleted"},
+        {"desktop shortcut deletion fails",
+         {kAllRows, true, true, false, 0, true},
+         true,
+         "Uninstallation incomplete: 15 of 16 found files deleted",
+         "Savegame folder deleted, there were no savegames."},
+        {"nothing found",
+         {0, false, false},
+         false,
+         "No files deleted",
+         "Not all folders have been deleted"},
+        {"nothing found but the desktop shortcut",
+         {0, true, false},
+         true,
+         "Uninstallation complete. 1 files deleted",
+         "Not all folders have been deleted"},
+        {"savegames kept",
+         {kAllRows, false, true, true},
+         false,
+         "Uninstallation complete. 15 files deleted",
+         "Savegame folder was not deleted"},
+        {"no Save folder",
+         {kAllRows, false, false},
+         false,
+         "Uninstallation complete. 15 files deleted",
+         "Savegame folder was not deleted"},
+        {"a file vanished after the scan",
+         {kAllRows, false, true},
+         false,
+         "Uninstallation incomplete: 14 of 15 found files deleted",
+         "Savegame folder deleted, there were no savegames.",
+         true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        LayOut(c.layout);
+        ScanInstallation();
+        if (c.loseRow1AfterScan) {
+            g_fake.files.erase(Row(0));
+        }
+        UninstallReport report = RunUninstall(c.box);
+        EXPECT_STREQ(report.statusText, c.status);
+        EXPECT_STREQ(report.folderText, c.folders);
+        EXPECT_STREQ(report.buttonLabel, "Exit");
+        EXPECT_TRUE(g_uninstall.removalDone);
+        EXPECT_EQ(g_fake.files.count(kDesktopShortcut) == 1,
+                  c.layout.desktopShortcut && (!c.box || c.layout.lockShortcut));
+    }
+}
+
+TEST(EngineCalls, OneFullRunTouchesEachPathOnceInOrder) {
+    Layout layout;
+    layout.presentRows = kAllRows & ~(1u << 1) & ~(1u << 9); // rows 2 and 10 missing
+    layout.desktopShortcut = true;
+    LayOut(layout);
+    ScanInstallation();
+    RunUninstall(true);
+
+    std::vector<std::string> expected = {"desktop", "exists " + kDesktopShortcut};
+    for (int row = 0; row < kExpectedFiles; ++row) {
+        expected.push_back("exists " + Row(row));
+    }
+    for (int row = 0; row < kExpectedFiles; ++row) {
+        if (row != 1 && row != 9) {
+            expected.push_back("delete " + Row(row));
+        }
+    }
+    expected.push_back("delete " + kDesktopShortcut);
+    for (const char *folder : {"System", "Music", "Textures", "Maps", "Save"}) {
+        expected.push_back("rmdir " + Sub(folder));
+    }
+    EXPECT_EQ(g_fake.calls, expected);
+}
+
+struct ModelCase {
+    unsigned present, locked;
+    bool emptyFolders, savegame, box, shortcutFails;
+};
+
+// What the user must be told, worked out from the installer's layout alone.
+void ModelReport(const ModelCase &c, int &found, int &failed, std::string &status,
+                 std::string &folders) {
+    found = __builtin_popcount(c.present) + c.box;
+    failed = __builtin_popcount(c.present & c.locked) + (c.box && c.shortcutFails);
+    bool folderLeft = false;
+    for (int folder = 0; folder < 4; ++folder) {
+        bool held = false, blocked = false;
+        for (int row = 0; row < kExpectedFiles; ++row) {
+            if (kRowFolder[row] == folder && (c.present >> row & 1)) {
+                held = true;
+                blocked |= (c.locked >> row & 1) != 0;
+            }
+        }
+        folderLeft |= blocked || (!held && !c.emptyFolders);
+    }
+    char text[kReportTextSize];
+    if (failed == 0 && found > 0) {
+        snprintf(text, sizeof text, "Uninstallation complete. %d files deleted", found);
+    } else if (failed == found) {
+        snprintf(text, sizeof text, "No files deleted");
+    } else {
+        snprintf(text, sizeof text, "Uninstallation incomplete: %d of %d found files deleted",
+                 found - failed, found);
+    }
+    status = text;
+    folders = folderLeft   ? "Not all folders have been deleted"
+              : c.savegame ? "Savegame folder was not deleted"
+                           : "Savegame folder deleted, there were no savegames.";
+}
+
+// Every subset of rows, under several failure patterns, against the model. Split by the desktop
+// shortcut's fate so that the three runs can go in parallel.
+void CheckEverySubset(bool shortcutPresent, bool box) {
+    struct Variant {
+        bool emptyFolders, savegame;
+        int failures; // 0: none, 1: lowest present row and the shortcut fail, 2: every deletion
+    } variants[] = {{true, false, 0}, {false, true, 0}, {true, false, 1}, {false, true, 2}};
+
+    Names allowed = {kDesktopShortcut, Sub("Save")};
+    for (int row = 0; row < kExpectedFiles; ++row) {
+        allowed.insert(Row(row));
+    }
+    for (const char *folder : kContentFolders) {
+        allowed.insert(Sub(folder));
+    }
+
+    int mismatches = 0;
+    for (unsigned present = 0; present <= kAllRows && mismatches < 5; ++present) {
+        for (const Variant &v : variants) {
+            unsigned lowest = present & (0u - present);
+            ModelCase c = {present,
+                           v.failures == 2   ? kAllRows
+                           : v.failures == 1 ? lowest
+                                             : 0,
+                           v.emptyFolders,
+                           v.savegame,
+                           box,
+                           v.failures > 0};
+            LayOut(
+                {present, shortcutPresent, v.emptyFolders, v.savegame, c.locked, c.shortcutFails});
+            g_fake.logCalls = false;
+            g_fake.allowed = &allowed;
+            ScanInstallation();
+            int scanned = g_uninstall.foundCount;
+            UninstallReport report = RunUninstall(box);
+
+            int found, failed;
+            std::string status, folders;
+            ModelReport(c, found, failed, status, folders);
+            bool ok = scanned == __builtin_popcount(present) &&
+                      g_uninstall.nothingFound == (present == 0) &&
+                      g_uninstall.foundCount == found && g_uninstall.failureCount == failed &&
+                      0 <= failed && failed <= found && found <= 16 &&
+                      report.statusText == status && report.folderText == folders &&
+                      g_fake.strayTouches == 0 &&
+                      g_fake.files.count(Sub("Save\\Slot1.sav")) == (v.savegame ? 1u : 0u);
+            for (int row = 0; row < kExpectedFiles; ++row) {
+                ok &= g_uninstall.found[row] == (present >> row & 1);
+            }
+            if (!ok) {
+                ADD_FAILURE() << "rows " << std::hex << present << std::dec << " variant "
+                              << (&v - variants) << ": " << report.statusText << " / "
+                              << report.folderText;
+                ++mismatches;
+            }
+        }
+    }
+}
+
+TEST(EngineModel, EverySubsetWithoutDesktopShortcut) {
+    CheckEverySubset(false, false);
+}
+
+TEST(EngineModel, EverySubsetWithDesktopShortcutKept) {
+    CheckEverySubset(true, false);
+}
+
+TEST(EngineModel, EverySubsetWithDesktopShortcutDeleted) {
+    CheckEverySubset(true, true);
+}
+
+// Install folders so long that some paths do not fit: such rows are missing, never probed
+// under a cut name, and a folder whose path does not fit counts as left behind.
+TEST(MendedFaults, PathsThatDoNotFitAreNeverCutShort) {
+    // 240: the three shortest rows still fit; 252: no row fits, nor does "\Textures".
+    for (size_t length : {240, 252}) {
+        SCOPED_TRACE(length);
+        const std::string longInstall = "C:\\" + std::string(length - 3, 'k');
+        ResetEngine();
+        strcpy(g_uninstall.installFolder, longInstall.c_str());
+        g_fake.desktop = kDesktop;
+        for (int row = 0; row < kExpectedFiles; ++row) {
+            AddFile(Row(row, longInstall));
+        }
+        AddFolder(longInstall + "\\Save");
+        ScanInstallation();
+
+        int fitting = 0;
+        for (int row = 0; row < kExpectedFiles; ++row) {
+            bool fits = Row(row, longInstall).size() < size_t(kPathSize);
+            fitting += fits;
+            EXPECT_EQ(g_uninstall.found[row], fits) << kRows[row];
+        }
+        EXPECT_EQ(fitting, length == 240 ? 3 : 0);
+        EXPECT_EQ(g_uninstall.foundCount, fitting);
+
+        UninstallReport report = RunUninstall(false);
+        bool texturesTried = false;
+        for (const std::string &call : g_fake.calls) {
+            if (call == "desktop") {
+                continue;
+            }
+            std::string path = call.substr(call.find(' ') + 1);
+            EXPECT_LT(path.size(), size_t(kPathSize)) << call;
+            EXPECT_TRUE(path.compare(0, longInstall.size(), longInstall) == 0 ||
+                        path == kDesktopShortcut)
+                << call;
+            texturesTried |= call == "rmdir " + longInstall + "\\Textures";
+        }
+        EXPECT_EQ(texturesTried, length == 240);
+        EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
+        EXPECT_EQ(g_fake.folders.count(longInstall + "\\Save"), 0u) << "Save still fits";
+    }
+}
+
+TEST(MendedFaults, UnreadableInstallFolderTouchesNothing) {
+    Layout layout;
+    LayOut(layout);
+    g_uninstall.installFolder[0] = '\0'; // as the shell leaves it when the folder cannot be read
+    AddFile("\\System\\Kessamar.u");     // what a drive-root path would have reached
+    ScanInstallation();
+    EXPECT_EQ(g_uninstall.foundCount, 0);
+    EXPECT_TRUE(g_uninstall.nothingFound);
+
+    UninstallReport report = RunUninstall(false);
+    EXPECT_EQ(g_fake.calls, (std::vector<std::string>{"desktop", "exists " + kDesktopShortcut}));
+    EXPECT_STREQ(report.statusText, "No files deleted");
+    EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
+}
+
+TEST(MendedFaults, DesktopWithoutUsablePathMeansNoShortcut) {
+    for (const std::string &desktop : {std::string(), "C:\\" + std::string(250, 'd')}) {
+        Layout layout;
+        LayOut(layout);
+        g_fake.desktop = desktop;
+        AddFile("\\Kessamar.lnk");
+        ScanInstallation();
+        EXPECT_FALSE(g_uninstall.desktopShortcutFound);
+        EXPECT_STREQ(g_uninstall.desktopShortcutPath, "");
+        for (const std::string &call : g_fake.calls) {
+            if (call == "desktop") {
+                continue;
+            }
+            EXPECT_EQ(call.find(kInstall), call.find(' ') + 1) << "probed outside: " << call;
+        }
+    }
+}
+
+} // namespace
