@@ -3,14 +3,14 @@
 
 #include <string.h>
 
+#include "engine_reset.h"
 #include "platform.h"
 
 FakePlatform g_fake;
 
 void ResetEngine() {
     g_fake = FakePlatform();
-    g_uninstall = UninstallState();
-    g_uninstall.foundCount = kExpectedFiles;
+    ResetUninstallState();
 }
 
 void AddFolder(const std::string &path) {

@@ -42,7 +42,7 @@ static ATOM RegisterAppClass(HINSTANCE instance) {
     windowClass.cbWndExtra = 0;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
-    windowClass.hCursor = LoadCursorA(NULL, MAKEINTRESOURCEA(IDC_ARROW));
+    windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
     windowClass.hbrBackground = (HBRUSH)(COLOR_MENU + 1);
     windowClass.lpszMenuName = NULL;
     windowClass.lpszClassName = g_app.className;

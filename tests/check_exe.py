@@ -1,0 +1,135 @@
+#!/usr/bin/python3
+"""Checks the built uninstaller: a 32-bit GUI PE importing only Windows' own DLLs, carrying
+exactly the dialog, strings, accelerator, banner and icons the program loads."""
+import struct
+import sys
+
+import pefile
+
+WINDOWS_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'shell32.dll', 'msvcrt.dll', 'ole32.dll'}
+RT_BITMAP, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_GROUP_ICON = 2, 5, 6, 9, 14
+WS_CHILD, WS_VISIBLE, WS_TABSTOP, WS_GROUP = 0x40000000, 0x10000000, 0x00010000, 0x00020000
+BUTTON, STATIC = 0x80, 0x82
+
+# Template order is also tab order: (id, class, style, x, y, cx, cy, text)
+EXPECTED_CONTROLS = [
+    (1002, BUTTON, 0x00 | WS_TABSTOP, 297, 164, 51, 14, 'Uninstall'),
+    (2, BUTTON, 0x01 | WS_TABSTOP, 241, 164, 50, 14, 'Cancel'),
+    (0xFFFF, STATIC, 0x00 | WS_GROUP, 114, 76, 131, 24,
+     'This program will uninstall Kessamar.\nThe savegames will not be deleted.'),
+    (0xFFFF, STATIC, 0x0E, 7, 7, 341, 60, 104),
+    (1003, BUTTON, 0x03 | WS_TABSTOP, 129, 108, 94, 10, 'Delete Desktop Shortcut'),
+    (1004, STATIC, 0x1000 | WS_GROUP, 57, 148, 239, 10, ''),
+    (1005, STATIC, 0x1000 | WS_GROUP, 57, 134, 239, 10, 'All files found'),
+    (0xFFFF, STATIC, 0x00 | WS_GROUP, 31, 134, 24, 10, 'Status:'),
+]
+DIALOG_STYLE = 0x80000000 | 0x00C00000 | 0x00080000 | 0x80 | 0x40 | 0x800
+
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+
+
+def resources(pe):
+    found = {}
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for name in kind.directory.entries:
+            for language in name.directory.entries:
+                data = pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+                found[(kind.id, name.id)] = data
+    return found
+
+
+def read_sz_or_ordinal(data, offset):
+    """A dialog template field: 0x0000 none, 0xFFFF ordinal, else a UTF-16 string."""
+    first, = struct.unpack_from('<H', data, offset)
+    if first == 0xFFFF:
+        return struct.unpack_from('<H', data, offset + 2)[0], offset + 4
+    end = offset
+    while struct.unpack_from('<H', data, end)[0] != 0:
+        end += 2
+    return data[offset:end].decode('utf-16-le'), end + 2
+
+
+def check_dialog(data):
+    style, exstyle, count, x, y, cx, cy = struct.unpack_from('<IIHhhhh', data, 0)
+    check(style == DIALOG_STYLE, f'dialog style {style:#x}')
+    check(exstyle == 0 and (x, y, cx, cy) == (0, 0, 355, 185), 'dialog frame')
+    menu, offset = read_sz_or_ordinal(data, 18)
+    klass, offset = read_sz_or_ordinal(data, offset)
+    caption, offset = read_sz_or_ordinal(data, offset)
+    check(menu == '' and klass == '', 'dialog menu or class')
+    check(caption == 'Kessamar Uninstaller', f'caption {caption!r}')
+    points, = struct.unpack_from('<H', data, offset)
+    font, offset = read_sz_or_ordinal(data, offset + 2)
+    check((points, font) == (8, 'MS Sans Serif'), f'font {points} {font!r}')
+    check(count == len(EXPECTED_CONTROLS), f'{count} controls')
+    for expected in EXPECTED_CONTROLS:
+        offset = (offset + 3) & ~3
+        style, exstyle, x, y, cx, cy, ident = struct.unpack_from('<IIhhhhH', data, offset)
+        klass, offset = read_sz_or_ordinal(data, offset + 18)
+        text, offset = read_sz_or_ordinal(data, offset)
+        extra, = struct.unpack_from('<H', data, offset)
+        offset += 2 + extra
+        actual = (ident, klass, style & ~(WS_CHILD | WS_VISIBLE), x, y, cx, cy, text)
+        check(actual == expected, f'control {actual} != {expected}')
+        check(style & (WS_CHILD | WS_VISIBLE) == WS_CHILD | WS_VISIBLE and exstyle == 0,
+              f'control {ident} visibility')
+
+
+def check_strings(data):
+    strings, offset = [], 0
+    while offset < len(data):
+        length, = struct.unpack_from('<H', data, offset)
+        strings.append(data[offset + 2:offset + 2 + 2 * length].decode('utf-16-le'))
+        offset += 2 + 2 * length
+    check(strings[1:3] == ['Kessamar Uninstaller', 'Uninstall KS'], f'strings {strings[1:3]}')
+    check(not any(strings[3:]) and not strings[0], 'no other strings')
+
+
+def check_icon_group(data, size):
+    reserved, kind, count = struct.unpack_from('<HHH', data, 0)
+    width, height, colours, _, planes, bits = struct.unpack_from('<BBBBHH', data, 6)
+    check(count == 1 and (width, height, colours, bits) == (size, size, 0, 8),
+          f'icon group {size}: {count} images, {width}x{height} {bits} bits')
+
+
+def main(path):
+    pe = pefile.PE(path)
+    check(pe.FILE_HEADER.Machine == 0x14C and pe.OPTIONAL_HEADER.Magic == 0x10B, 'PE32 i386')
+    check(pe.OPTIONAL_HEADER.Subsystem == 2, 'GUI subsystem')
+    dlls = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
+    check(dlls <= WINDOWS_DLLS, f'imports {sorted(dlls - WINDOWS_DLLS)}')
+
+    found = resources(pe)
+    expected_keys = {(RT_DIALOG, 101), (RT_STRING, 1), (RT_ACCELERATOR, 107), (RT_BITMAP, 104),
+                     (RT_GROUP_ICON, 109), (RT_GROUP_ICON, 110)}
+    check(expected_keys <= set(found), f'missing {expected_keys - set(found)}')
+    kinds = {kind for kind, _ in found}
+    check(kinds <= {RT_BITMAP, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_GROUP_ICON, 3},
+          f'unexpected resource kinds {kinds}')
+    if not failures:
+        check_dialog(found[(RT_DIALOG, 101)])
+        check_strings(found[(RT_STRING, 1)])
+        accelerators = found[(RT_ACCELERATOR, 107)]
+        check(len(accelerators) == 8, 'one accelerator')
+        flags, key, command, _ = struct.unpack_from('<HHHH', accelerators, 0)
+        check((flags & 0x7F, key, command) == (0x12, ord('/'), 104),
+              f'accelerator {flags:#x} {key:#x} {command}')
+        header = found[(RT_BITMAP, 104)]
+        _, width, height, _, bits = struct.unpack_from('<IiiHH', header, 0)
+        check((width, height, bits) == (512, 98, 8), f'banner {width}x{height} {bits} bits')
+        check_icon_group(found[(RT_GROUP_ICON, 109)], 32)
+        check_icon_group(found[(RT_GROUP_ICON, 110)], 16)
+
+    for failure in failures:
+        print('FAIL:', failure)
+    print(f'{path}: {len(open(path, "rb").read())} bytes, imports {", ".join(sorted(dlls))}')
+    return 1 if failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1]))

@@ -1,0 +1,114 @@
+// Engine tests on Wine's real file system, through the real Win32 calls.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "engine.h"
+#include "engine_reset.h"
+#include "wine_files.h"
+
+namespace {
+
+class EngineOnDisk : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetUninstallState();
+        root = MakeTestFolder("engine");
+        ASSERT_LT(root.size(), sizeof g_uninstall.installFolder);
+        strcpy(g_uninstall.installFolder, root.c_str());
+        DeleteFileA(DesktopShortcut().c_str());
+    }
+    void TearDown() override {
+        RemoveTree(root);
+        DeleteFileA(DesktopShortcut().c_str());
+    }
+    std::string At(const char *relative) {
+        return root + "\\" + relative;
+    }
+    std::string root;
+};
+
+TEST_F(EngineOnDisk, FullInstallationGoesAndTheSavegameStays) {
+    LayOutInstallation(root, kEveryRow, true, true);
+    PutFile(DesktopShortcut());
+
+    ScanInstallation();
+    EXPECT_EQ(g_uninstall.foundCount, 15);
+    EXPECT_TRUE(g_uninstall.desktopShortcutFound);
+    EXPECT_STREQ(g_uninstall.desktopShortcutPath, DesktopShortcut().c_str());
+
+    UninstallReport report = RunUninstall(true);
+    EXPECT_STREQ(report.statusText, "Uninstallation complete. 16 files deleted");
+    EXPECT_STREQ(report.folderText, "Savegame folder was not deleted");
+    for (const char *file : kInstalledFiles) {
+        EXPECT_FALSE(Exists(At(file))) << file;
+    }
+    for (const char *folder : {"System", "Music", "Textures", "Maps"}) {
+        EXPECT_FALSE(Exists(At(folder))) << folder;
+    }
+    EXPECT_FALSE(Exists(DesktopShortcut()));
+    EXPECT_TRUE(Exists(At("Save\\Slot1.ksav")));
+    EXPECT_TRUE(Exists(At("Readme.txt")));
+}
+
+TEST_F(EngineOnDisk, ReadOnlyRowAndFolderNamedLikeARowAreFailedDeletions) {
+    LayOutInstallation(root, kEveryRow & ~(1u << 8), false, false);
+    CreateDirectoryA(At("Maps\\KSMenu.kx").c_str(), NULL); // a folder where row 9 belongs
+    SetFileAttributesA(At("System\\KessamarAudioKS.u").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    ScanInstallation();
+    EXPECT_EQ(g_uninstall.foundCount, 15) << "a folder of a row's name counts as present";
+    EXPECT_FALSE(g_uninstall.desktopShortcutFound);
+
+    UninstallReport report = RunUninstall(false);
+    EXPECT_STREQ(report.statusText, "Uninstallation incomplete: 13 of 15 found files deleted");
+    EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
+    EXPECT_TRUE(Exists(At("System\\KessamarAudioKS.u")));
+    EXPECT_FALSE(Exists(At("System\\Kessamar.u")));
+    EXPECT_TRUE(Exists(At("Maps\\KSMenu.kx")));
+    EXPECT_FALSE(Exists(At("Music")));
+    EXPECT_FALSE(Exists(At("Textures")));
+}
+
+TEST_F(EngineOnDisk, LookAlikeFilesSurviveBesideEveryRow) {
+    LayOutInstallation(root, kEveryRow, true, false);
+    for (const char *file : kInstalledFiles) {
+        std::string row = At(file);
+        PutFile(row + ".bak");
+        PutFile(row.substr(0, row.size() - 1));
+    }
+
+    ScanInstallation();
+    UninstallReport report = RunUninstall(false);
+    EXPECT_STREQ(report.statusText, "Uninstallation complete. 15 files deleted");
+    EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
+    for (const char *file : kInstalledFiles) {
+        std::string row = At(file);
+        EXPECT_FALSE(Exists(row)) << file;
+        EXPECT_TRUE(Exists(row + ".bak")) << file;
+        EXPECT_TRUE(Exists(row.substr(0, row.size() - 1))) << file;
+    }
+    EXPECT_FALSE(Exists(At("Save"))) << "an empty Save folder goes";
+}
+
+// Near the path limit only the three shortest rows fit; the rest are missing, not probed cut short.
+TEST_F(EngineOnDisk, RowsBeyondThePathLimitAreMissing) {
+    std::string deep = root + "\\" + std::string(239 - root.size(), 'd');
+    ASSERT_EQ(deep.size(), 240u);
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL));
+    strcpy(g_uninstall.installFolder, deep.c_str());
+    const int shortRows[] = {0, 8, 14}; // System\Kessamar.u, Maps\KSMenu.kx, Kessamar.lnk
+    for (int row : shortRows) {
+        PutFile(deep + "\\" + kInstalledFiles[row]);
+    }
+
+    ScanInstallation();
+    EXPECT_EQ(g_uninstall.foundCount, 3);
+    for (int row : shortRows) {
+        EXPECT_TRUE(g_uninstall.found[row]) << kInstalledFiles[row];
+    }
+    UninstallReport report = RunUninstall(false);
+    EXPECT_STREQ(report.statusText, "Uninstallation complete. 3 files deleted");
+    EXPECT_FALSE(Exists(deep + "\\Maps"));
+}
+
+} // namespace

@@ -1,0 +1,336 @@
+// End-to-end tests: the real uninstaller, started in a prepared folder and driven from outside
+// the way a user would, then the disk and the exit code checked.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "resource.h"
+#include "wine_files.h"
+
+namespace {
+
+const DWORD kPatienceMs = 30000; // Wine starts slowly under emulation; a hung program still fails
+const char kDialogCaption[] = "Kessamar Uninstaller";
+const char kRemoveCaption[] = "Delete Kessamar?";
+const char kRemoveQuestion[] = "Are you sure you want to remove Kessamar?";
+const char kQuitCaption[] = "Cancel Kessamar Uninstall";
+const char kQuitQuestion[] = "Are you sure you want to quit the Uninstall program?";
+
+template <typename Condition> bool WaitFor(Condition condition, DWORD timeoutMs = kPatienceMs) {
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(50);
+    }
+    return true;
+}
+
+std::string WindowText(HWND window) {
+    char text[1024] = "";
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000,
+                        &copied);
+    return text;
+}
+
+struct WindowQuery {
+    DWORD processId;
+    const char *className;
+    const char *title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam) {
+    WindowQuery &query = *(WindowQuery *)lParam;
+    DWORD owner = 0;
+    char className[64] = "";
+    GetWindowThreadProcessId(window, &owner);
+    GetClassNameA(window, className, sizeof className);
+    if (owner == query.processId && IsWindowVisible(window) &&
+        strcmp(className, query.className) == 0 && WindowText(window) == query.title) {
+        query.found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindProcessWindow(DWORD processId, const char *className, const char *title) {
+    WindowQuery query = {processId, className, title, NULL};
+    EnumWindows(MatchWindow, (LPARAM)&query);
+    return query.found;
+}
+
+// Counts the pixels of a control, as the screen shows them, that have the given colour.
+int CountScreenPixels(HWND control, COLORREF colour) {
+    RECT rect;
+    GetWindowRect(control, &rect);
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void *bits = NULL;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP capture = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ previous = SelectObject(memory, capture);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    GdiFlush();
+    int count = 0;
+    const DWORD *pixels = (const DWORD *)bits;
+    DWORD wanted = GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
+    for (int i = 0; bits && i < width * height; ++i) {
+        count += (pixels[i] & 0xFFFFFF) == wanted;
+    }
+    SelectObject(memory, previous);
+    DeleteObject(capture);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return count;
+}
+
+class Uninstaller : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = MakeTestFolder("e2e");
+        DeleteFileA(DesktopShortcut().c_str());
+    }
+
+    void TearDown() override {
+        if (process.hProcess) {
+            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(process.hProcess, 1);
+                WaitForSingleObject(process.hProcess, 5000);
+            }
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+        RemoveTree(folder);
+        DeleteFileA(DesktopShortcut().c_str());
+    }
+
+    std::string At(const char *relative) {
+        return folder + "\\" + relative;
+    }
+
+    // Starts the program in the install folder and waits for its dialog to be up.
+    void Start(WORD showCommand = SW_SHOWNORMAL) {
+        char exe[MAX_PATH];
+        GetModuleFileNameA(NULL, exe, sizeof exe);
+        std::string command = exe;
+        command = "\"" + command.substr(0, command.rfind('\\')) + "\\KessamarUninstaller.exe\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = showCommand;
+        ASSERT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(),
+                                   &startup, &process))
+            << command;
+        ASSERT_TRUE(WaitFor([&] {
+            dialog = FindProcessWindow(process.dwProcessId, "#32770", kDialogCaption);
+            return dialog != NULL;
+        })) << "the dialog never appeared";
+    }
+
+    HWND Control(int id) {
+        return GetDlgItem(dialog, id);
+    }
+    std::string Text(int id) {
+        return WindowText(Control(id));
+    }
+    bool BoxChecked() {
+        return SendMessageA(Control(IDC_DELETE_SHORTCUT), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
+    bool BoxEnabled() {
+        return IsWindowEnabled(Control(IDC_DELETE_SHORTCUT)) != FALSE;
+    }
+
+    void Click(int id) {
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)Control(id));
+    }
+    void ToggleBox() {
+        bool before = BoxChecked();
+        PostMessageA(Control(IDC_DELETE_SHORTCUT), BM_CLICK, 0, 0);
+        ASSERT_TRUE(WaitFor([&] { return BoxChecked() != before; }));
+    }
+    void PressEscape() {
+        GUITHREADINFO thread = {};
+        thread.cbSize = sizeof thread;
+        SetForegroundWindow(dialog);
+        GetGUIThreadInfo(process.dwThreadId, &thread);
+        HWND focus = thread.hwndFocus ? thread.hwndFocus : dialog;
+        PostMessageA(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    }
+
+    // Waits for a question, checks it as the user sees it, and answers it.
+    void Answer(const char *caption, const char *question, int answer) {
+        HWND box = NULL;
+        ASSERT_TRUE(WaitFor([&] {
+            box = FindProcessWindow(process.dwProcessId, "#32770", caption);
+            return box != NULL;
+        })) << "no question \""
+            << caption << "\"";
+        EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), question);
+        EXPECT_TRUE(GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO));
+        LONG noStyle = GetWindowLongA(GetDlgItem(box, IDNO), GWL_STYLE);
+        EXPECT_EQ(noStyle & BS_TYPEMASK, BS_DEFPUSHBUTTON) << "No must be the default";
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
+                     (LPARAM)GetDlgItem(box, answer));
+        ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+    }
+
+    // Confirms the removal and waits for the report.
+    void Uninstall() {
+        Click(IDC_UNINSTALL);
+        Answer(kRemoveCaption, kRemoveQuestion, IDYES);
+        ASSERT_TRUE(WaitFor([&] { return Text(IDC_UNINSTALL) == "Exit"; }));
+    }
+
+    DWORD ExitCode() {
+        DWORD code = STILL_ACTIVE;
+        EXPECT_EQ(WaitForSingleObject(process.hProcess, kPatienceMs), WAIT_OBJECT_0)
+            << "the program did not end";
+        GetExitCodeProcess(process.hProcess, &code);
+        return code;
+    }
+
+    bool StillRunning() {
+        Sleep(300);
+        return WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+    }
+
+    std::string folder;
+    PROCESS_INFORMATION process = {};
+    HWND dialog = NULL;
+};
+
+TEST_F(Uninstaller, TypicalRunFromAMaximisedStart) {
+    LayOutInstallation(folder, kEveryRow, true, false);
+    PutFile(DesktopShortcut());
+    Start(SW_SHOWMAXIMIZED);
+
+    HWND main = FindProcessWindow(process.dwProcessId, "Kessamar Uninstaller", "Uninstall KS");
+    ASSERT_TRUE(main != NULL);
+    EXPECT_TRUE(IsIconic(main)) << "the main window stays minimised";
+    EXPECT_EQ(Text(IDC_STATUS), "All files found");
+    EXPECT_EQ(Text(IDC_STATUS2), "");
+    EXPECT_TRUE(BoxChecked());
+    EXPECT_TRUE(BoxEnabled());
+
+    Uninstall();
+    EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 16 files deleted");
+    EXPECT_EQ(Text(IDC_STATUS2), "Savegame folder deleted, there were no savegames.");
+    Click(IDC_UNINSTALL); // "Exit" quits without a question
+    EXPECT_EQ(ExitCode(), 0u);
+
+    for (const char *added : kAddOnFolders) {
+        EXPECT_FALSE(Exists(At(added))) << added;
+    }
+    EXPECT_FALSE(Exists(At("Kessamar.lnk")));
+    EXPECT_FALSE(Exists(DesktopShortcut()));
+    EXPECT_TRUE(Exists(At("Readme.txt")));
+}
+
+TEST_F(Uninstaller, TenFilesWithoutShortcutAndEveryWayToSayNo) {
+    const unsigned tenRows = (1u << 10) - 1;
+    LayOutInstallation(folder, tenRows, true, false);
+    Start();
+
+    EXPECT_EQ(Text(IDC_STATUS), "Only 10/15 files found. It's safe to proceed though");
+    EXPECT_FALSE(BoxChecked());
+    EXPECT_FALSE(BoxEnabled());
+    EXPECT_GT(CountScreenPixels(Control(IDC_STATUS), RGB(0, 0, 0)), 0) << "drawn in black";
+    EXPECT_EQ(CountScreenPixels(Control(IDC_STATUS), RGB(255, 0, 0)), 0);
+
+    Click(IDC_UNINSTALL);
+    Answer(kRemoveCaption, kRemoveQuestion, IDNO);
+    Click(IDCANCEL);
+    Answer(kQuitCaption, kQuitQuestion, IDNO);
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); // the caption's close box
+    Answer(kQuitCaption, kQuitQuestion, IDNO);
+    EXPECT_TRUE(StillRunning());
+    EXPECT_EQ(Text(IDC_UNINSTALL), "Uninstall");
+    EXPECT_EQ(Text(IDC_STATUS), "Only 10/15 files found. It's safe to proceed though");
+    for (int row = 0; row < kRowCount; ++row) {
+        EXPECT_EQ(Exists(At(kInstalledFiles[row])), row < 10) << kInstalledFiles[row];
+    }
+    EXPECT_TRUE(Exists(At("Save")));
+
+    PressEscape();
+    Answer(kQuitCaption, kQuitQuestion, IDYES);
+    EXPECT_EQ(ExitCode(), 0u);
+    for (int row = 0; row < 10; ++row) {
+        EXPECT_TRUE(Exists(At(kInstalledFiles[row]))) << kInstalledFiles[row];
+    }
+}
+
+TEST_F(Uninstaller, NothingFoundShowsARedWarningThatStaysRed) {
+    PutFile(DesktopShortcut());
+    Start();
+
+    EXPECT_EQ(Text(IDC_STATUS), "Warning: No installed files found.");
+    HWND status = Control(IDC_STATUS);
+    EXPECT_TRUE(WaitFor([&] { return CountScreenPixels(status, RGB(255, 0, 0)) > 20; }, 5000))
+        << "the warning is not drawn in red";
+    EXPECT_TRUE(BoxChecked());
+
+    ToggleBox(); // the user keeps the desktop shortcut
+    EXPECT_FALSE(BoxChecked());
+    Uninstall();
+    EXPECT_EQ(Text(IDC_STATUS), "No files deleted");
+    EXPECT_EQ(Text(IDC_STATUS2), "Not all folders have been deleted");
+    EXPECT_TRUE(WaitFor([&] { return CountScreenPixels(status, RGB(255, 0, 0)) > 20; }, 5000))
+        << "the report line lost its red";
+    EXPECT_TRUE(Exists(DesktopShortcut()));
+
+    Click(IDCANCEL); // still asks after the removal
+    Answer(kQuitCaption, kQuitQuestion, IDNO);
+    EXPECT_TRUE(StillRunning());
+    Click(IDCANCEL);
+    Answer(kQuitCaption, kQuitQuestion, IDYES);
+    EXPECT_EQ(ExitCode(), 0u);
+}
+
+TEST_F(Uninstaller, SavegameAndUncheckedShortcutAreKept) {
+    LayOutInstallation(folder, kEveryRow, true, true);
+    PutFile(DesktopShortcut());
+    Start();
+
+    ToggleBox();
+    Uninstall();
+    EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 15 files deleted");
+    EXPECT_EQ(Text(IDC_STATUS2), "Savegame folder was not deleted");
+    Click(IDC_UNINSTALL);
+    EXPECT_EQ(ExitCode(), 0u);
+
+    EXPECT_TRUE(Exists(At("Save\\Slot1.ksav")));
+    EXPECT_TRUE(Exists(DesktopShortcut()));
+    for (int folderIndex = 0; folderIndex < 4; ++folderIndex) {
+        EXPECT_FALSE(Exists(At(kAddOnFolders[folderIndex]))) << kAddOnFolders[folderIndex];
+    }
+}
+
+TEST_F(Uninstaller, ReadOnlyFileIsCountedAndItsFolderKept) {
+    LayOutInstallation(folder, kEveryRow, true, false);
+    SetFileAttributesA(At("System\\Kessamar.ini").c_str(), FILE_ATTRIBUTE_READONLY);
+    Start();
+
+    Uninstall();
+    EXPECT_EQ(Text(IDC_STATUS), "Uninstallation incomplete: 14 of 15 found files deleted");
+    EXPECT_EQ(Text(IDC_STATUS2), "Not all folders have been deleted");
+    Click(IDC_UNINSTALL);
+    EXPECT_EQ(ExitCode(), 0u);
+
+    EXPECT_TRUE(Exists(At("System\\Kessamar.ini")));
+    EXPECT_FALSE(Exists(At("System\\Kessamar.u")));
+    EXPECT_FALSE(Exists(At("Maps")));
+    EXPECT_FALSE(Exists(At("Save")));
+}
+
+} // namespace

@@ -1,0 +1,86 @@
+// Test helpers that lay out and inspect installation folders with the Win32 file API.
+#include "wine_files.h"
+
+#include <shlobj.h>
+#include <stdio.h>
+
+const char *const kInstalledFiles[kRowCount] = {
+    "System\\Kessamar.u",          "System\\KessamarText.u",     "System\\KessamarAudioKS.u",
+    "System\\Kessamar.ini",        "System\\Kessamar.ico",       "Music\\Kessamar_Intro.umx",
+    "Textures\\kessamar.utx",      "Textures\\KSMenuTex.utx",    "Maps\\KSMenu.kx",
+    "Maps\\Kessamar_Eend.kx",      "Maps\\16_Kessamar_Intro.kx", "Maps\\16_Kessamar_House.kx",
+    "Maps\\16_Kessamar_Halvek.kx", "Maps\\16_Kessamar_Vorn.kx",  "Kessamar.lnk",
+};
+const char *const kAddOnFolders[5] = {"System", "Music", "Textures", "Maps", "Save"};
+
+std::string MakeTestFolder(const char *tag) {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    char folder[MAX_PATH];
+    snprintf(folder, sizeof folder, "%sks-%s-%lu-%lu", temp, tag, GetCurrentProcessId(),
+             GetTickCount());
+    RemoveTree(folder);
+    CreateDirectoryA(folder, NULL);
+    return folder;
+}
+
+void PutFile(const std::string &path) {
+    for (size_t slash = path.find('\\', 3); slash != std::string::npos;
+         slash = path.find('\\', slash + 1)) {
+        CreateDirectoryA(path.substr(0, slash).c_str(), NULL);
+    }
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written;
+        WriteFile(file, "KS", 2, &written, NULL);
+        CloseHandle(file);
+    }
+}
+
+bool Exists(const std::string &path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTree(const std::string &path) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = entry.cFileName;
+            if (name == "." || name == "..") {
+                continue;
+            }
+            std::string child = path + "\\" + name;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                DeleteFileA(child.c_str());
+            }
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+void LayOutInstallation(const std::string &root, unsigned rows, bool saveFolder, bool savegame) {
+    for (int row = 0; row < kRowCount; ++row) {
+        if (rows >> row & 1) {
+            PutFile(root + "\\" + kInstalledFiles[row]);
+        }
+    }
+    PutFile(root + "\\Readme.txt");
+    if (saveFolder) {
+        CreateDirectoryA((root + "\\Save").c_str(), NULL);
+    }
+    if (savegame) {
+        PutFile(root + "\\Save\\Slot1.ksav");
+    }
+}
+
+std::string DesktopShortcut() {
+    char desktop[MAX_PATH] = "";
+    SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, desktop);
+    return std::string(desktop) + "\\Kessamar.lnk";
+}
