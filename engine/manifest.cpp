@@ -25,7 +25,8 @@ const ManifestEntry InstallManifest[kExpectedFiles] = {
 // Every row counts as found until the scan proves otherwise.
 UninstallState g_uninstall = {"", {}, kExpectedFiles, 0, false, "", false, false};
 
-bool ComposePath(char (&path)[kPathSize], const char *pattern, const char *folder) {
+bool ComposePath(char (&path)[kPathSize], const char *pattern, const char *folder)
+{
     path[0] = '\0';
     if (folder[0] == '\0') {
         return false;

@@ -5,7 +5,8 @@
 
 #include "platform.h"
 
-bool PlatformDesktopFolder(char (&path)[kPathSize]) {
+bool PlatformDesktopFolder(char (&path)[kPathSize])
+{
     LPITEMIDLIST desktop = NULL;
     path[0] = '\0';
     if (SHGetSpecialFolderLocation(NULL, CSIDL_DESKTOP, &desktop) != S_OK) {
@@ -21,14 +22,17 @@ bool PlatformDesktopFolder(char (&path)[kPathSize]) {
     return path[0] != '\0';
 }
 
-bool PlatformExists(const char *path) {
+bool PlatformExists(const char *path)
+{
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool PlatformDeleteFile(const char *path) {
+bool PlatformDeleteFile(const char *path)
+{
     return DeleteFileA(path) != 0;
 }
 
-bool PlatformRemoveFolder(const char *path) {
+bool PlatformRemoveFolder(const char *path)
+{
     return RemoveDirectoryA(path) != 0;
 }

@@ -11,7 +11,8 @@ static const char *const kContentFolderPatterns[] = {
 };
 const char kSaveFolderPattern[] = "%s\\Save";
 
-static void DeleteFoundFiles() {
+static void DeleteFoundFiles()
+{
     for (int row = 0; row < kExpectedFiles; ++row) {
         if (!g_uninstall.found[row]) {
             continue;
@@ -24,7 +25,8 @@ static void DeleteFoundFiles() {
     }
 }
 
-static void DeleteDesktopShortcut() {
+static void DeleteDesktopShortcut()
+{
     // Only the path the scan found is ever deleted; the shortcut counts as found either way.
     if (!g_uninstall.desktopShortcutFound || !PlatformDeleteFile(g_uninstall.desktopShortcutPath)) {
         ++g_uninstall.failureCount;
@@ -33,20 +35,23 @@ static void DeleteDesktopShortcut() {
 }
 
 // A folder whose path does not fit counts as one that could not be removed.
-static bool RemoveInstallSubfolder(const char *pattern) {
+static bool RemoveInstallSubfolder(const char *pattern)
+{
     char path[kPathSize];
     return ComposePath(path, pattern, g_uninstall.installFolder) && PlatformRemoveFolder(path);
 }
 
 static void SetText(char (&text)[kReportTextSize], const char *format, int first = 0,
-                    int second = 0) {
+                    int second = 0)
+{
     int length = snprintf(text, sizeof text, format, first, second);
     if (length < 0 || length >= kReportTextSize) {
         text[0] = '\0';
     }
 }
 
-static void ComposeStatusText(UninstallReport &report) {
+static void ComposeStatusText(UninstallReport &report)
+{
     int failures = g_uninstall.failureCount;
     int found = g_uninstall.foundCount;
     if (failures == 0 && found > 0) {
@@ -59,7 +64,8 @@ static void ComposeStatusText(UninstallReport &report) {
     }
 }
 
-UninstallReport RunUninstall(bool deleteDesktopShortcut) {
+UninstallReport RunUninstall(bool deleteDesktopShortcut)
+{
     UninstallReport report;
     DeleteFoundFiles();
     if (deleteDesktopShortcut) {

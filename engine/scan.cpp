@@ -6,7 +6,8 @@
 
 const char kShortcutPattern[] = "%s\\Kessamar.lnk";
 
-static void FindDesktopShortcut() {
+static void FindDesktopShortcut()
+{
     char desktop[kPathSize];
     char shortcut[kPathSize];
     if (!PlatformDesktopFolder(desktop)) {
@@ -19,7 +20,8 @@ static void FindDesktopShortcut() {
     memcpy(g_uninstall.desktopShortcutPath, shortcut, sizeof shortcut);
 }
 
-void ScanInstallation() {
+void ScanInstallation()
+{
     FindDesktopShortcut();
     for (int row = 0; row < kExpectedFiles; ++row) {
         char path[kPathSize];
@@ -36,7 +38,8 @@ void ScanInstallation() {
     }
 }
 
-bool StartupStatusText(int foundCount, char *text, size_t textSize) {
+bool StartupStatusText(int foundCount, char *text, size_t textSize)
+{
     if (foundCount == kExpectedFiles) {
         return false;
     }

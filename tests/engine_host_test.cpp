@@ -26,11 +26,13 @@ const char *const kContentFolders[] = {"System", "Music", "Textures", "Maps"};
 const int kRowFolder[kExpectedFiles] = {0, 0, 0, 0, 0, 1, 2, 2, 3, 3, 3, 3, 3, 3, -1};
 const unsigned kAllRows = (1u << kExpectedFiles) - 1;
 
-std::string Row(int row, const std::string &folder = kInstall) {
+std::string Row(int row, const std::string &folder = kInstall)
+{
     return folder + "\\" + kRows[row];
 }
 
-std::string Sub(const char *name) {
+std::string Sub(const char *name)
+{
     return kInstall + "\\" + name;
 }
 
@@ -43,7 +45,8 @@ struct Layout {
     bool lockShortcut = false;
 };
 
-void LayOut(const Layout &layout) {
+void LayOut(const Layout &layout)
+{
     ResetEngine();
     strcpy(g_uninstall.installFolder, kInstall.c_str());
     g_fake.desktop = kDesktop;
@@ -74,7 +77,8 @@ void LayOut(const Layout &layout) {
     }
 }
 
-TEST(StartupStatus, TextAndNothingFoundFlagForEachFoundCount) {
+TEST(StartupStatus, TextAndNothingFoundFlagForEachFoundCount)
+{
     struct Case {
         int found;
         const char *text; // nullptr: the template's "All files found" stays
@@ -105,7 +109,8 @@ TEST(StartupStatus, TextAndNothingFoundFlagForEachFoundCount) {
     }
 }
 
-TEST(Report, TextsForEachOutcome) {
+TEST(Report, TextsForEachOutcome)
+{
     const unsigned row3 = 1u << 2, row15 = 1u << 14;
     struct Case {
         const char *name;
@@ -194,7 +199,8 @@ TEST(Report, TextsForEachOutcome) {
     }
 }
 
-TEST(EngineCalls, OneFullRunTouchesEachPathOnceInOrder) {
+TEST(EngineCalls, OneFullRunTouchesEachPathOnceInOrder)
+{
     Layout layout;
     layout.presentRows = kAllRows & ~(1u << 1) & ~(1u << 9); // rows 2 and 10 missing
     layout.desktopShortcut = true;
@@ -225,7 +231,8 @@ struct ModelCase {
 
 // What the user must be told, worked out from the installer's layout alone.
 void ModelReport(const ModelCase &c, int &found, int &failed, std::string &status,
-                 std::string &folders) {
+                 std::string &folders)
+{
     found = __builtin_popcount(c.present) + c.box;
     failed = __builtin_popcount(c.present & c.locked) + (c.box && c.shortcutFails);
     bool folderLeft = false;
@@ -256,7 +263,8 @@ void ModelReport(const ModelCase &c, int &found, int &failed, std::string &statu
 
 // Every subset of rows, under several failure patterns, against the model. Split by the desktop
 // shortcut's fate so that the three runs can go in parallel.
-void CheckEverySubset(bool shortcutPresent, bool box) {
+void CheckEverySubset(bool shortcutPresent, bool box)
+{
     struct Variant {
         bool emptyFolders, savegame;
         int failures; // 0: none, 1: lowest present row and the shortcut fail, 2: every deletion
@@ -313,21 +321,25 @@ void CheckEverySubset(bool shortcutPresent, bool box) {
     }
 }
 
-TEST(EngineModel, EverySubsetWithoutDesktopShortcut) {
+TEST(EngineModel, EverySubsetWithoutDesktopShortcut)
+{
     CheckEverySubset(false, false);
 }
 
-TEST(EngineModel, EverySubsetWithDesktopShortcutKept) {
+TEST(EngineModel, EverySubsetWithDesktopShortcutKept)
+{
     CheckEverySubset(true, false);
 }
 
-TEST(EngineModel, EverySubsetWithDesktopShortcutDeleted) {
+TEST(EngineModel, EverySubsetWithDesktopShortcutDeleted)
+{
     CheckEverySubset(true, true);
 }
 
 // Install folders so long that some paths do not fit: such rows are missing, never probed
 // under a cut name, and a folder whose path does not fit counts as left behind.
-TEST(MendedFaults, PathsThatDoNotFitAreNeverCutShort) {
+TEST(MendedFaults, PathsThatDoNotFitAreNeverCutShort)
+{
     // 240: the three shortest rows still fit; 252: no row fits, nor does "\Textures".
     for (size_t length : {240, 252}) {
         SCOPED_TRACE(length);
@@ -369,7 +381,8 @@ TEST(MendedFaults, PathsThatDoNotFitAreNeverCutShort) {
     }
 }
 
-TEST(MendedFaults, UnreadableInstallFolderTouchesNothing) {
+TEST(MendedFaults, UnreadableInstallFolderTouchesNothing)
+{
     Layout layout;
     LayOut(layout);
     g_uninstall.installFolder[0] = '\0'; // as the shell leaves it when the folder cannot be read
@@ -384,7 +397,8 @@ TEST(MendedFaults, UnreadableInstallFolderTouchesNothing) {
     EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
 }
 
-TEST(MendedFaults, DesktopWithoutUsablePathMeansNoShortcut) {
+TEST(MendedFaults, DesktopWithoutUsablePathMeansNoShortcut)
+{
     for (const std::string &desktop : {std::string(), "C:\\" + std::string(250, 'd')}) {
         Layout layout;
         LayOut(layout);

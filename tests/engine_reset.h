@@ -3,7 +3,8 @@
 
 #include "engine.h"
 
-inline void ResetUninstallState() {
+inline void ResetUninstallState()
+{
     g_uninstall = UninstallState();
     g_uninstall.foundCount = kExpectedFiles;
 }

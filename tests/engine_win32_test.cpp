@@ -10,24 +10,28 @@ namespace {
 
 class EngineOnDisk : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ResetUninstallState();
         root = MakeTestFolder("engine");
         ASSERT_LT(root.size(), sizeof g_uninstall.installFolder);
         strcpy(g_uninstall.installFolder, root.c_str());
         DeleteFileA(DesktopShortcut().c_str());
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         RemoveTree(root);
         DeleteFileA(DesktopShortcut().c_str());
     }
-    std::string At(const char *relative) {
+    std::string At(const char *relative)
+    {
         return root + "\\" + relative;
     }
     std::string root;
 };
 
-TEST_F(EngineOnDisk, FullInstallationGoesAndTheSavegameStays) {
+TEST_F(EngineOnDisk, FullInstallationGoesAndTheSavegameStays)
+{
     LayOutInstallation(root, kEveryRow, true, true);
     PutFile(DesktopShortcut());
 
@@ -50,7 +54,8 @@ TEST_F(EngineOnDisk, FullInstallationGoesAndTheSavegameStays) {
     EXPECT_TRUE(Exists(At("Readme.txt")));
 }
 
-TEST_F(EngineOnDisk, ReadOnlyRowAndFolderNamedLikeARowAreFailedDeletions) {
+TEST_F(EngineOnDisk, ReadOnlyRowAndFolderNamedLikeARowAreFailedDeletions)
+{
     LayOutInstallation(root, kEveryRow & ~(1u << 8), false, false);
     CreateDirectoryA(At("Maps\\KSMenu.kx").c_str(), NULL); // a folder where row 9 belongs
     SetFileAttributesA(At("System\\KessamarAudioKS.u").c_str(), FILE_ATTRIBUTE_READONLY);
@@ -69,7 +74,8 @@ TEST_F(EngineOnDisk, ReadOnlyRowAndFolderNamedLikeARowAreFailedDeletions) {
     EXPECT_FALSE(Exists(At("Textures")));
 }
 
-TEST_F(EngineOnDisk, LookAlikeFilesSurviveBesideEveryRow) {
+TEST_F(EngineOnDisk, LookAlikeFilesSurviveBesideEveryRow)
+{
     LayOutInstallation(root, kEveryRow, true, false);
     for (const char *file : kInstalledFiles) {
         std::string row = At(file);
@@ -91,7 +97,8 @@ TEST_F(EngineOnDisk, LookAlikeFilesSurviveBesideEveryRow) {
 }
 
 // Near the path limit only the three shortest rows fit; the rest are missing, not probed cut short.
-TEST_F(EngineOnDisk, RowsBeyondThePathLimitAreMissing) {
+TEST_F(EngineOnDisk, RowsBeyondThePathLimitAreMissing)
+{
     std::string deep = root + "\\" + std::string(239 - root.size(), 'd');
     ASSERT_EQ(deep.size(), 240u);
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL));

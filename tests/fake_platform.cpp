@@ -8,12 +8,14 @@
 
 FakePlatform g_fake;
 
-void ResetEngine() {
+void ResetEngine()
+{
     g_fake = FakePlatform();
     ResetUninstallState();
 }
 
-void AddFolder(const std::string &path) {
+void AddFolder(const std::string &path)
+{
     size_t separator = path.rfind('\\');
     if (separator != std::string::npos && separator > 2) {
         AddFolder(path.substr(0, separator));
@@ -21,12 +23,14 @@ void AddFolder(const std::string &path) {
     g_fake.folders.insert(path);
 }
 
-void AddFile(const std::string &path) {
+void AddFile(const std::string &path)
+{
     AddFolder(path.substr(0, path.rfind('\\')));
     g_fake.files.insert(path);
 }
 
-static void Touch(const char *operation, const char *path) {
+static void Touch(const char *operation, const char *path)
+{
     if (g_fake.logCalls) {
         g_fake.calls.push_back(std::string(operation) + " " + path);
     }
@@ -35,7 +39,8 @@ static void Touch(const char *operation, const char *path) {
     }
 }
 
-static bool HoldsAnything(const std::string &folder) {
+static bool HoldsAnything(const std::string &folder)
+{
     std::string prefix = folder + "\\";
     auto inside = [&](const Names &names) {
         auto next = names.lower_bound(prefix);
@@ -44,7 +49,8 @@ static bool HoldsAnything(const std::string &folder) {
     return inside(g_fake.files) || inside(g_fake.folders);
 }
 
-bool PlatformDesktopFolder(char (&path)[kPathSize]) {
+bool PlatformDesktopFolder(char (&path)[kPathSize])
+{
     if (g_fake.logCalls) {
         g_fake.calls.push_back("desktop");
     }
@@ -56,13 +62,15 @@ bool PlatformDesktopFolder(char (&path)[kPathSize]) {
     return true;
 }
 
-bool PlatformExists(const char *path) {
+bool PlatformExists(const char *path)
+{
     Touch("exists", path);
     std::string_view name(path);
     return g_fake.files.count(name) || g_fake.folders.count(name);
 }
 
-bool PlatformDeleteFile(const char *path) {
+bool PlatformDeleteFile(const char *path)
+{
     Touch("delete", path);
     auto file = g_fake.files.find(std::string_view(path));
     if (file == g_fake.files.end() || g_fake.locked.count(std::string_view(path))) {
@@ -72,7 +80,8 @@ bool PlatformDeleteFile(const char *path) {
     return true;
 }
 
-bool PlatformRemoveFolder(const char *path) {
+bool PlatformRemoveFolder(const char *path)
+{
     Touch("rmdir", path);
     auto folder = g_fake.folders.find(std::string_view(path));
     if (folder == g_fake.folders.end() || HoldsAnything(path)) {

@@ -17,7 +17,8 @@ const char kRemoveQuestion[] = "Are you sure you want to remove Kessamar?";
 const char kQuitCaption[] = "Cancel Kessamar Uninstall";
 const char kQuitQuestion[] = "Are you sure you want to quit the Uninstall program?";
 
-template <typename Condition> bool WaitFor(Condition condition, DWORD timeoutMs = kPatienceMs) {
+template <typename Condition> bool WaitFor(Condition condition, DWORD timeoutMs = kPatienceMs)
+{
     DWORD start = GetTickCount();
     while (!condition()) {
         if (GetTickCount() - start > timeoutMs) {
@@ -28,7 +29,8 @@ template <typename Condition> bool WaitFor(Condition condition, DWORD timeoutMs 
     return true;
 }
 
-std::string WindowText(HWND window) {
+std::string WindowText(HWND window)
+{
     char text[1024] = "";
     DWORD_PTR copied = 0;
     SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000,
@@ -43,7 +45,8 @@ struct WindowQuery {
     HWND found;
 };
 
-BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam) {
+BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
+{
     WindowQuery &query = *(WindowQuery *)lParam;
     DWORD owner = 0;
     char className[64] = "";
@@ -57,14 +60,16 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam) {
     return TRUE;
 }
 
-HWND FindProcessWindow(DWORD processId, const char *className, const char *title) {
+HWND FindProcessWindow(DWORD processId, const char *className, const char *title)
+{
     WindowQuery query = {processId, className, title, NULL};
     EnumWindows(MatchWindow, (LPARAM)&query);
     return query.found;
 }
 
 // Counts the pixels of a control, as the screen shows them, that have the given colour.
-int CountScreenPixels(HWND control, COLORREF colour) {
+int CountScreenPixels(HWND control, COLORREF colour)
+{
     RECT rect;
     GetWindowRect(control, &rect);
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
@@ -96,12 +101,14 @@ int CountScreenPixels(HWND control, COLORREF colour) {
 
 class Uninstaller : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         folder = MakeTestFolder("e2e");
         DeleteFileA(DesktopShortcut().c_str());
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         if (process.hProcess) {
             if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
                 TerminateProcess(process.hProcess, 1);
@@ -114,12 +121,14 @@ class Uninstaller : public ::testing::Test {
         DeleteFileA(DesktopShortcut().c_str());
     }
 
-    std::string At(const char *relative) {
+    std::string At(const char *relative)
+    {
         return folder + "\\" + relative;
     }
 
     // Starts the program in the install folder and waits for its dialog to be up.
-    void Start(WORD showCommand = SW_SHOWNORMAL) {
+    void Start(WORD showCommand = SW_SHOWNORMAL)
+    {
         char exe[MAX_PATH];
         GetModuleFileNameA(NULL, exe, sizeof exe);
         std::string command = exe;
@@ -137,28 +146,35 @@ class Uninstaller : public ::testing::Test {
         })) << "the dialog never appeared";
     }
 
-    HWND Control(int id) {
+    HWND Control(int id)
+    {
         return GetDlgItem(dialog, id);
     }
-    std::string Text(int id) {
+    std::string Text(int id)
+    {
         return WindowText(Control(id));
     }
-    bool BoxChecked() {
+    bool BoxChecked()
+    {
         return SendMessageA(Control(IDC_DELETE_SHORTCUT), BM_GETCHECK, 0, 0) == BST_CHECKED;
     }
-    bool BoxEnabled() {
+    bool BoxEnabled()
+    {
         return IsWindowEnabled(Control(IDC_DELETE_SHORTCUT)) != FALSE;
     }
 
-    void Click(int id) {
+    void Click(int id)
+    {
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)Control(id));
     }
-    void ToggleBox() {
+    void ToggleBox()
+    {
         bool before = BoxChecked();
         PostMessageA(Control(IDC_DELETE_SHORTCUT), BM_CLICK, 0, 0);
         ASSERT_TRUE(WaitFor([&] { return BoxChecked() != before; }));
     }
-    void PressEscape() {
+    void PressEscape()
+    {
         GUITHREADINFO thread = {};
         thread.cbSize = sizeof thread;
         SetForegroundWindow(dialog);
@@ -169,7 +185,8 @@ class Uninstaller : public ::testing::Test {
     }
 
     // Waits for a question, checks it as the user sees it, and answers it.
-    void Answer(const char *caption, const char *question, int answer) {
+    void Answer(const char *caption, const char *question, int answer)
+    {
         HWND box = NULL;
         ASSERT_TRUE(WaitFor([&] {
             box = FindProcessWindow(process.dwProcessId, "#32770", caption);
@@ -186,13 +203,15 @@ class Uninstaller : public ::testing::Test {
     }
 
     // Confirms the removal and waits for the report.
-    void Uninstall() {
+    void Uninstall()
+    {
         Click(IDC_UNINSTALL);
         Answer(kRemoveCaption, kRemoveQuestion, IDYES);
         ASSERT_TRUE(WaitFor([&] { return Text(IDC_UNINSTALL) == "Exit"; }));
     }
 
-    DWORD ExitCode() {
+    DWORD ExitCode()
+    {
         DWORD code = STILL_ACTIVE;
         EXPECT_EQ(WaitForSingleObject(process.hProcess, kPatienceMs), WAIT_OBJECT_0)
             << "the program did not end";
@@ -200,7 +219,8 @@ class Uninstaller : public ::testing::Test {
         return code;
     }
 
-    bool StillRunning() {
+    bool StillRunning()
+    {
         Sleep(300);
         return WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
     }
@@ -210,7 +230,8 @@ class Uninstaller : public ::testing::Test {
     HWND dialog = NULL;
 };
 
-TEST_F(Uninstaller, TypicalRunFromAMaximisedStart) {
+TEST_F(Uninstaller, TypicalRunFromAMaximisedStart)
+{
     LayOutInstallation(folder, kEveryRow, true, false);
     PutFile(DesktopShortcut());
     Start(SW_SHOWMAXIMIZED);
@@ -237,7 +258,8 @@ TEST_F(Uninstaller, TypicalRunFromAMaximisedStart) {
     EXPECT_TRUE(Exists(At("Readme.txt")));
 }
 
-TEST_F(Uninstaller, TenFilesWithoutShortcutAndEveryWayToSayNo) {
+TEST_F(Uninstaller, TenFilesWithoutShortcutAndEveryWayToSayNo)
+{
     const unsigned tenRows = (1u << 10) - 1;
     LayOutInstallation(folder, tenRows, true, false);
     Start();
@@ -270,7 +292,8 @@ TEST_F(Uninstaller, TenFilesWithoutShortcutAndEveryWayToSayNo) {
     }
 }
 
-TEST_F(Uninstaller, NothingFoundShowsARedWarningThatStaysRed) {
+TEST_F(Uninstaller, NothingFoundShowsARedWarningThatStaysRed)
+{
     PutFile(DesktopShortcut());
     Start();
 
@@ -297,7 +320,8 @@ TEST_F(Uninstaller, NothingFoundShowsARedWarningThatStaysRed) {
     EXPECT_EQ(ExitCode(), 0u);
 }
 
-TEST_F(Uninstaller, SavegameAndUncheckedShortcutAreKept) {
+TEST_F(Uninstaller, SavegameAndUncheckedShortcutAreKept)
+{
     LayOutInstallation(folder, kEveryRow, true, true);
     PutFile(DesktopShortcut());
     Start();
@@ -316,7 +340,8 @@ TEST_F(Uninstaller, SavegameAndUncheckedShortcutAreKept) {
     }
 }
 
-TEST_F(Uninstaller, ReadOnlyFileIsCountedAndItsFolderKept) {
+TEST_F(Uninstaller, ReadOnlyFileIsCountedAndItsFolderKept)
+{
     LayOutInstallation(folder, kEveryRow, true, false);
     SetFileAttributesA(At("System\\Kessamar.ini").c_str(), FILE_ATTRIBUTE_READONLY);
     Start();

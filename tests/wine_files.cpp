@@ -13,7 +13,8 @@ const char *const kInstalledFiles[kRowCount] = {
 };
 const char *const kAddOnFolders[5] = {"System", "Music", "Textures", "Maps", "Save"};
 
-std::string MakeTestFolder(const char *tag) {
+std::string MakeTestFolder(const char *tag)
+{
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     char folder[MAX_PATH];
@@ -24,7 +25,8 @@ std::string MakeTestFolder(const char *tag) {
     return folder;
 }
 
-void PutFile(const std::string &path) {
+void PutFile(const std::string &path)
+{
     for (size_t slash = path.find('\\', 3); slash != std::string::npos;
          slash = path.find('\\', slash + 1)) {
         CreateDirectoryA(path.substr(0, slash).c_str(), NULL);
@@ -38,11 +40,13 @@ void PutFile(const std::string &path) {
     }
 }
 
-bool Exists(const std::string &path) {
+bool Exists(const std::string &path)
+{
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void RemoveTree(const std::string &path) {
+void RemoveTree(const std::string &path)
+{
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
     if (search != INVALID_HANDLE_VALUE) {
@@ -64,7 +68,8 @@ void RemoveTree(const std::string &path) {
     RemoveDirectoryA(path.c_str());
 }
 
-void LayOutInstallation(const std::string &root, unsigned rows, bool saveFolder, bool savegame) {
+void LayOutInstallation(const std::string &root, unsigned rows, bool saveFolder, bool savegame)
+{
     for (int row = 0; row < kRowCount; ++row) {
         if (rows >> row & 1) {
             PutFile(root + "\\" + kInstalledFiles[row]);
@@ -79,7 +84,8 @@ void LayOutInstallation(const std::string &root, unsigned rows, bool saveFolder,
     }
 }
 
-std::string DesktopShortcut() {
+std::string DesktopShortcut()
+{
     char desktop[MAX_PATH] = "";
     SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, desktop);
     return std::string(desktop) + "\\Kessamar.lnk";

@@ -12,15 +12,18 @@ static struct {
     HWND dialog;
 } g_dialog;
 
-static void SetControlText(int id, const char *text) {
+static void SetControlText(int id, const char *text)
+{
     SendMessageA(GetDlgItem(g_dialog.dialog, id), WM_SETTEXT, 0, (LPARAM)text);
 }
 
-static BOOL Ask(const char *question, const char *caption) {
+static BOOL Ask(const char *question, const char *caption)
+{
     return MessageBoxA(g_dialog.dialog, question, caption, kQuestionStyle) == IDYES;
 }
 
-static void OnInitDialog(HWND dialog) {
+static void OnInitDialog(HWND dialog)
+{
     g_dialog.backgroundBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
     g_dialog.dialog = dialog;
 
@@ -39,7 +42,8 @@ static void OnInitDialog(HWND dialog) {
     }
 }
 
-static void OnUninstall() {
+static void OnUninstall()
+{
     if (g_uninstall.removalDone) {
         PostQuitMessage(0); // the button reads "Exit" now
         return;
@@ -54,7 +58,8 @@ static void OnUninstall() {
     SetControlText(IDC_UNINSTALL, report.buttonLabel);
 }
 
-static void OnCommand(int id) {
+static void OnCommand(int id)
+{
     switch (id) {
     case IDCANCEL: // also Esc and the caption's close box
         if (Ask("Are you sure you want to quit the Uninstall program?",
@@ -69,7 +74,8 @@ static void OnCommand(int id) {
 }
 
 // The first status line turns red for as long as nothing was found.
-static INT_PTR OnCtlColorStatic(HDC dc, HWND control) {
+static INT_PTR OnCtlColorStatic(HDC dc, HWND control)
+{
     if (!g_uninstall.nothingFound || GetWindowLongA(control, GWL_ID) != IDC_STATUS) {
         return FALSE;
     }
@@ -78,7 +84,8 @@ static INT_PTR OnCtlColorStatic(HDC dc, HWND control) {
     return (INT_PTR)g_dialog.backgroundBrush;
 }
 
-INT_PTR CALLBACK UninstallDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK UninstallDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog(dialog);

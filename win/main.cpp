@@ -12,7 +12,8 @@ static struct {
     HWND mainWindow;
 } g_app;
 
-static LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+static LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     switch (message) {
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -33,7 +34,8 @@ static LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LP
     }
 }
 
-static ATOM RegisterAppClass(HINSTANCE instance) {
+static ATOM RegisterAppClass(HINSTANCE instance)
+{
     WNDCLASSEXA windowClass;
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -52,7 +54,8 @@ static ATOM RegisterAppClass(HINSTANCE instance) {
 
 // An unreadable current folder leaves the install folder empty, which the engine reads as
 // "nothing installed here" rather than composing paths at the root of the current drive.
-static void ReadInstallFolder() {
+static void ReadInstallFolder()
+{
     DWORD length =
         GetCurrentDirectoryA(sizeof g_uninstall.installFolder, g_uninstall.installFolder);
     if (length == 0 || length >= sizeof g_uninstall.installFolder) {
@@ -60,7 +63,8 @@ static void ReadInstallFolder() {
     }
 }
 
-static BOOL StartInstance(HINSTANCE instance, int showCommand) {
+static BOOL StartInstance(HINSTANCE instance, int showCommand)
+{
     (void)showCommand; // the window is always shown minimised
     g_app.instance = instance;
     g_app.mainWindow = CreateWindowExA(0, g_app.className, g_app.title, WS_OVERLAPPEDWINDOW, 300,
@@ -77,7 +81,8 @@ static BOOL StartInstance(HINSTANCE instance, int showCommand) {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
-                   int showCommand) {
+                   int showCommand)
+{
     (void)previousInstance;
     (void)commandLine;
     LoadStringA(instance, IDS_CLASS, g_app.className, sizeof g_app.className);
