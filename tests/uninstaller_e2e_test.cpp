@@ -5,99 +5,11 @@
 
 #include <string>
 
+#include "gui_driver.h"
 #include "resource.h"
 #include "wine_files.h"
 
 namespace {
-
-const DWORD kPatienceMs = 30000; // Wine starts slowly under emulation; a hung program still fails
-const char kDialogCaption[] = "Kessamar Uninstaller";
-const char kRemoveCaption[] = "Delete Kessamar?";
-const char kRemoveQuestion[] = "Are you sure you want to remove Kessamar?";
-const char kQuitCaption[] = "Cancel Kessamar Uninstall";
-const char kQuitQuestion[] = "Are you sure you want to quit the Uninstall program?";
-
-template <typename Condition> bool WaitFor(Condition condition, DWORD timeoutMs = kPatienceMs)
-{
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) {
-            return false;
-        }
-        Sleep(50);
-    }
-    return true;
-}
-
-std::string WindowText(HWND window)
-{
-    char text[1024] = "";
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000,
-                        &copied);
-    return text;
-}
-
-struct WindowQuery {
-    DWORD processId;
-    const char *className;
-    const char *title;
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
-{
-    WindowQuery &query = *(WindowQuery *)lParam;
-    DWORD owner = 0;
-    char className[64] = "";
-    GetWindowThreadProcessId(window, &owner);
-    GetClassNameA(window, className, sizeof className);
-    if (owner == query.processId && IsWindowVisible(window) &&
-        strcmp(className, query.className) == 0 && WindowText(window) == query.title) {
-        query.found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindProcessWindow(DWORD processId, const char *className, const char *title)
-{
-    WindowQuery query = {processId, className, title, NULL};
-    EnumWindows(MatchWindow, (LPARAM)&query);
-    return query.found;
-}
-
-// Counts the pixels of a control, as the screen shows them, that have the given colour.
-int CountScreenPixels(HWND control, COLORREF colour)
-{
-    RECT rect;
-    GetWindowRect(control, &rect);
-    int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void *bits = NULL;
-    HDC screen = GetDC(NULL);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP capture = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-    HGDIOBJ previous = SelectObject(memory, capture);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    GdiFlush();
-    int count = 0;
-    const DWORD *pixels = (const DWORD *)bits;
-    DWORD wanted = GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
-    for (int i = 0; bits && i < width * height; ++i) {
-        count += (pixels[i] & 0xFFFFFF) == wanted;
-    }
-    SelectObject(memory, previous);
-    DeleteObject(capture);
-    DeleteDC(memory);
-    ReleaseDC(NULL, screen);
-    return count;
-}
 
 class Uninstaller : public ::testing::Test {
   protected:
@@ -129,21 +41,9 @@ class Uninstaller : public ::testing::Test {
     // Starts the program in the install folder and waits for its dialog to be up.
     void Start(WORD showCommand = SW_SHOWNORMAL)
     {
-        char exe[MAX_PATH];
-        GetModuleFileNameA(NULL, exe, sizeof exe);
-        std::string command = exe;
-        command = "\"" + command.substr(0, command.rfind('\\')) + "\\KessamarUninstaller.exe\"";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = showCommand;
-        ASSERT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(),
-                                   &startup, &process))
-            << command;
-        ASSERT_TRUE(WaitFor([&] {
-            dialog = FindProcessWindow(process.dwProcessId, "#32770", kDialogCaption);
-            return dialog != NULL;
-        })) << "the dialog never appeared";
+        ASSERT_TRUE(StartUninstaller(folder, showCommand, process));
+        dialog = WaitForProcessWindow(process.dwProcessId, "#32770", kDialogCaption);
+        ASSERT_TRUE(dialog != NULL) << "the dialog never appeared";
     }
 
     HWND Control(int id)
@@ -165,7 +65,7 @@ class Uninstaller : public ::testing::Test {
 
     void Click(int id)
     {
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)Control(id));
+        ClickButton(dialog, id);
     }
     void ToggleBox()
     {
@@ -187,18 +87,13 @@ class Uninstaller : public ::testing::Test {
     // Waits for a question, checks it as the user sees it, and answers it.
     void Answer(const char *caption, const char *question, int answer)
     {
-        HWND box = NULL;
-        ASSERT_TRUE(WaitFor([&] {
-            box = FindProcessWindow(process.dwProcessId, "#32770", caption);
-            return box != NULL;
-        })) << "no question \""
-            << caption << "\"";
+        HWND box = WaitForProcessWindow(process.dwProcessId, "#32770", caption);
+        ASSERT_TRUE(box != NULL) << "no question \"" << caption << "\"";
         EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), question);
         EXPECT_TRUE(GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO));
         LONG noStyle = GetWindowLongA(GetDlgItem(box, IDNO), GWL_STYLE);
         EXPECT_EQ(noStyle & BS_TYPEMASK, BS_DEFPUSHBUTTON) << "No must be the default";
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
-                     (LPARAM)GetDlgItem(box, answer));
+        ClickButton(box, answer);
         ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
     }
 

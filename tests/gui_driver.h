@@ -1,0 +1,45 @@
+// Driving the uninstaller from a second process: finding its windows, reading, clicking, capturing.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+const DWORD kPatienceMs = 30000; // Wine starts slowly under emulation; a hung program still fails
+
+const char kDialogCaption[] = "Kessamar Uninstaller";
+const char kRemoveCaption[] = "Delete Kessamar?";
+const char kRemoveQuestion[] = "Are you sure you want to remove Kessamar?";
+const char kQuitCaption[] = "Cancel Kessamar Uninstall";
+const char kQuitQuestion[] = "Are you sure you want to quit the Uninstall program?";
+
+// Polls until the condition holds; false once the time is up.
+template <typename Condition> bool WaitFor(Condition condition, DWORD timeoutMs = kPatienceMs)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(50);
+    }
+    return true;
+}
+
+std::string WindowText(HWND window);
+
+// A visible top-level window of the process with that class and title, or NULL.
+HWND FindProcessWindow(DWORD processId, const char *className, const char *title);
+HWND WaitForProcessWindow(DWORD processId, const char *className, const char *title);
+
+// Starts the uninstaller that lies beside this program, with the folder as current directory.
+bool StartUninstaller(const std::string &folder, WORD showCommand, PROCESS_INFORMATION &process);
+
+// Clicks a button of a dialog or message box the way its own click would report it.
+void ClickButton(HWND dialog, int id);
+
+// Counts the pixels of a window, as the screen shows them, that have the given colour.
+int CountScreenPixels(HWND window, COLORREF colour);
+
+// Saves what the screen shows of a rectangle as a 24-bit BMP file.
+bool SaveScreenshot(const RECT &area, const char *path);
