@@ -162,8 +162,10 @@ TEST_F(Uninstaller, TenFilesWithoutShortcutAndEveryWayToSayNo)
     EXPECT_EQ(Text(IDC_STATUS), "Only 10/15 files found. It's safe to proceed though");
     EXPECT_FALSE(BoxChecked());
     EXPECT_FALSE(BoxEnabled());
-    EXPECT_GT(CountScreenPixels(Control(IDC_STATUS), RGB(0, 0, 0)), 0) << "drawn in black";
-    EXPECT_EQ(CountScreenPixels(Control(IDC_STATUS), RGB(255, 0, 0)), 0);
+    HWND status = Control(IDC_STATUS);
+    EXPECT_TRUE(WaitFor([&] { return CountScreenPixels(status, RGB(0, 0, 0)) > 20; }, 5000))
+        << "the status line is not drawn in black";
+    EXPECT_EQ(CountScreenPixels(status, RGB(255, 0, 0)), 0);
 
     Click(IDC_UNINSTALL);
     Answer(kRemoveCaption, kRemoveQuestion, IDNO);
