@@ -26,7 +26,7 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
     char className[64] = "";
     GetWindowThreadProcessId(window, &owner);
     GetClassNameA(window, className, sizeof className);
-    if (owner == query.processId && IsWindowVisible(window) &&
+    if ((query.processId == 0 || owner == query.processId) && IsWindowVisible(window) &&
         strcmp(className, query.className) == 0 && WindowText(window) == query.title) {
         query.found = window;
         return FALSE;
@@ -51,18 +51,25 @@ HWND WaitForProcessWindow(DWORD processId, const char *className, const char *ti
     return window;
 }
 
-bool StartUninstaller(const std::string &folder, WORD showCommand, PROCESS_INFORMATION &process)
+bool StartProgram(const std::string &exe, const std::string &folder, WORD showCommand,
+                  PROCESS_INFORMATION &process)
 {
-    char self[MAX_PATH];
-    GetModuleFileNameA(NULL, self, sizeof self);
-    std::string command = self;
-    command = "\"" + command.substr(0, command.rfind('\\')) + "\\KessamarUninstaller.exe\"";
+    std::string command = "\"" + exe + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = showCommand;
     return CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup,
                           &process) != FALSE;
+}
+
+bool StartUninstaller(const std::string &folder, WORD showCommand, PROCESS_INFORMATION &process)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    std::string exe = self;
+    exe = exe.substr(0, exe.rfind('\\')) + "\\KessamarUninstaller.exe";
+    return StartProgram(exe, folder, showCommand, process);
 }
 
 void ClickButton(HWND dialog, int id)

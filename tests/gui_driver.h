@@ -28,9 +28,12 @@ template <typename Condition> bool WaitFor(Condition condition, DWORD timeoutMs 
 
 std::string WindowText(HWND window);
 
-// A visible top-level window of the process with that class and title, or NULL.
+// A visible top-level window of the process (any process for 0) with that class and title.
 HWND FindProcessWindow(DWORD processId, const char *className, const char *title);
 HWND WaitForProcessWindow(DWORD processId, const char *className, const char *title);
+
+bool StartProgram(const std::string &exe, const std::string &folder, WORD showCommand,
+                  PROCESS_INFORMATION &process);
 
 // Starts the uninstaller that lies beside this program, with the folder as current directory.
 bool StartUninstaller(const std::string &folder, WORD showCommand, PROCESS_INFORMATION &process);

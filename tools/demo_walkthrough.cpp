@@ -52,7 +52,8 @@ int main(int argc, char **argv)
     }
     printf("Dialog:   \"%s\", Delete Desktop Shortcut %s\n",
            WindowText(GetDlgItem(dialog, IDC_STATUS)).c_str(),
-           IsDlgButtonChecked(dialog, IDC_DELETE_SHORTCUT) == BST_CHECKED ? "checked" : "unchecked");
+           IsDlgButtonChecked(dialog, IDC_DELETE_SHORTCUT) == BST_CHECKED ? "checked"
+                                                                          : "unchecked");
     Shoot(dialog, NULL, "1-ready.bmp");
 
     ClickButton(dialog, IDC_UNINSTALL);
@@ -68,7 +69,8 @@ int main(int argc, char **argv)
     if (!WaitFor([&] { return WindowText(exitButton) == "Exit"; })) {
         return Fail("no report", process);
     }
-    printf("Report:   \"%s\"\n          \"%s\"\n", WindowText(GetDlgItem(dialog, IDC_STATUS)).c_str(),
+    printf("Report:   \"%s\"\n          \"%s\"\n",
+           WindowText(GetDlgItem(dialog, IDC_STATUS)).c_str(),
            WindowText(GetDlgItem(dialog, IDC_STATUS2)).c_str());
     Shoot(dialog, NULL, "3-report.bmp");
 

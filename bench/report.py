@@ -1,0 +1,96 @@
+#!/usr/bin/python3
+"""Turns bench/measure's timings and relay traces into the benchmark table (Markdown)."""
+import os
+import re
+import statistics
+import subprocess
+import sys
+
+bench, ours_exe, nsis_exe = sys.argv[1:4]
+PROGRAMS = ('ours', 'nsis')
+
+
+def timings(who):
+    runs = []
+    for line in open(os.path.join(bench, who + '.times')):
+        runs.append({key: float(value) for key, value in re.findall(r'(\w+)_ms=([\d.]+)', line)})
+    return runs
+
+
+CALL = re.compile(r'Call [\w.]+\.(\w+)\((.*)\) ret=([0-9a-f]+)')
+EXISTENCE = {'GetFileAttributesA', 'GetFileAttributesW', 'GetFileAttributesExA',
+             'GetFileAttributesExW', 'FindFirstFileA', 'FindFirstFileW', 'FindFirstFileExA',
+             'FindFirstFileExW'}
+WRITES = {'WriteFile', 'CopyFileA', 'CopyFileW', 'CopyFileExW', 'MoveFileA', 'MoveFileW',
+          'MoveFileExA', 'MoveFileExW', 'CreateDirectoryA', 'CreateDirectoryW',
+          'GetTempFileNameA', 'GetTempFileNameW'}
+
+
+def file_calls(who):
+    """Counts the relayed calls made by the program's own code (return address in its image)."""
+    counts = {'existence': 0, 'deletions': 0, 'removals': 0, 'writes': 0, 'reads': 0}
+    for line in open(os.path.join(bench, who + '.relay'), errors='replace'):
+        match = CALL.search(line)
+        if not match or not 0x400000 <= int(match.group(3), 16) < 0x1000000:
+            continue
+        name, args = match.group(1), match.group(2)
+        if name in EXISTENCE:
+            counts['existence'] += 1
+        elif name.startswith('DeleteFile'):
+            counts['deletions'] += 1
+        elif name.startswith('RemoveDirectory'):
+            counts['removals'] += 1
+        elif name in WRITES:
+            counts['writes'] += 1
+        elif name.startswith('CreateFile'):
+            access = int(re.search(r'\)?,([0-9a-f]+),', args).group(1), 16)
+            counts['writes' if access & 0x40000000 else 'reads'] += 1
+    left = open(os.path.join(bench, who + '.temp-left')).read().split()
+    counts['temp'] = len(left)
+    return counts
+
+
+def imports(exe):
+    dump = subprocess.run(['i686-w64-mingw32-objdump', '-p', exe], capture_output=True,
+                          text=True, check=True).stdout
+    return ', '.join(sorted(set(re.findall(r'DLL Name: (\S+)', dump)), key=str.upper))
+
+
+def spread(values):
+    return f'{statistics.median(values):.0f} ({min(values):.0f}–{max(values):.0f})'
+
+
+def ratio(ours, nsis):
+    return f'{ours / nsis:.2f}' if nsis else '–'
+
+
+runs = {who: timings(who) for who in PROGRAMS}
+calls = {who: file_calls(who) for who in PROGRAMS}
+sizes = {'ours': os.path.getsize(ours_exe), 'nsis': os.path.getsize(nsis_exe)}
+wine = subprocess.run(['wine', '--version'], capture_output=True, text=True).stdout.strip()
+
+rows = []
+for key, label in (('ready', 'Start to ready, ms'), ('confirm_to_report', 'Confirm to report, ms'),
+                   ('whole', 'Whole run, ms')):
+    ours = [run[key] for run in runs['ours']]
+    nsis = [run[key] for run in runs['nsis']]
+    rows.append((label, spread(ours), spread(nsis),
+                 ratio(statistics.median(ours), statistics.median(nsis))))
+rows.append(('Exe size, bytes', str(sizes['ours']), str(sizes['nsis']),
+             ratio(sizes['ours'], sizes['nsis'])))
+rows.append(('Imported DLLs', imports(ours_exe), imports(nsis_exe), ''))
+for key, label in (('existence', 'Existence tests (minimum 16)'),
+                   ('deletions', 'Deletions (at most 16)'),
+                   ('removals', 'Folder removals (5)'),
+                   ('writes', 'Files or folders written (0)'),
+                   ('reads', 'Other files opened'),
+                   ('temp', 'Left in the temporary folder')):
+    rows.append((label, str(calls['ours'][key]), str(calls['nsis'][key]),
+                 ratio(calls['ours'][key], calls['nsis'][key])))
+
+print(f'Typical run (15 files, desktop shortcut, empty Save), {len(runs["ours"])} interleaved '
+      f'runs each, median (min–max); {wine} on this machine.\n')
+print('| Measure | Ours | NSIS | Ours / NSIS |')
+print('|---|---|---|---|')
+for row in rows:
+    print('| ' + ' | '.join(row) + ' |')
