@@ -137,7 +137,7 @@ static int DriveNsis(const std::string &exe, const std::string &folder, Timings 
     HWND close = GetDlgItem(window, IDOK);
     WaitFor([&] {
         PostMessageA(close, BM_CLICK, 0, 0);
-        return WaitFor([&] { return !IsWindow(window); }, 1000);
+        return WaitFor([&] { return !IsWindow(window); }, 250);
     });
     if (!shown) {
         return Broken("cannot watch the process that shows the window");
