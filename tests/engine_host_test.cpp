@@ -7,6 +7,7 @@
 
 #include "engine.h"
 #include "fake_platform.h"
+#include "installed_files.h"
 
 namespace {
 
@@ -14,21 +15,9 @@ const std::string kInstall = "C:\\Games\\Host";
 const std::string kDesktop = "C:\\Users\\Player\\Desktop";
 const std::string kDesktopShortcut = kDesktop + "\\Kessamar.lnk";
 
-// The add-on's files as the installer lays them out, written independently of the engine's table.
-const char *const kRows[kExpectedFiles] = {
-    "System\\Kessamar.u",          "System\\KessamarText.u",     "System\\KessamarAudioKS.u",
-    "System\\Kessamar.ini",        "System\\Kessamar.ico",       "Music\\Kessamar_Intro.umx",
-    "Textures\\kessamar.utx",      "Textures\\KSMenuTex.utx",    "Maps\\KSMenu.kx",
-    "Maps\\Kessamar_Eend.kx",      "Maps\\16_Kessamar_Intro.kx", "Maps\\16_Kessamar_House.kx",
-    "Maps\\16_Kessamar_Halvek.kx", "Maps\\16_Kessamar_Vorn.kx",  "Kessamar.lnk",
-};
-const char *const kContentFolders[] = {"System", "Music", "Textures", "Maps"};
-const int kRowFolder[kExpectedFiles] = {0, 0, 0, 0, 0, 1, 2, 2, 3, 3, 3, 3, 3, 3, -1};
-const unsigned kAllRows = (1u << kExpectedFiles) - 1;
-
 std::string Row(int row, const std::string &folder = kInstall)
 {
-    return folder + "\\" + kRows[row];
+    return folder + "\\" + kInstalledFiles[row];
 }
 
 std::string Sub(const char *name)
@@ -37,7 +26,7 @@ std::string Sub(const char *name)
 }
 
 struct Layout {
-    unsigned presentRows = kAllRows;
+    unsigned presentRows = kEveryRow;
     bool desktopShortcut = false;
     bool emptyFolders = true; // all five folders exist even where no row lies
     bool savegame = false;    // Save holds a savegame
@@ -53,10 +42,9 @@ void LayOut(const Layout &layout)
     AddFolder(kInstall);
     AddFolder(kDesktop);
     if (layout.emptyFolders) {
-        for (const char *folder : kContentFolders) {
+        for (const char *folder : kAddOnFolders) {
             AddFolder(Sub(folder));
         }
-        AddFolder(Sub("Save"));
     }
     if (layout.savegame) {
         AddFile(Sub("Save\\Slot1.sav"));
@@ -121,37 +109,37 @@ TEST(Report, TextsForEachOutcome)
         bool loseRow1AfterScan = false;
     } cases[] = {
         {"everything, shortcut deleted",
-         {kAllRows, true},
+         {kEveryRow, true},
          true,
          "Uninstallation complete. 16 files deleted",
          "Savegame folder deleted, there were no savegames."},
         {"everything, box unchecked",
-         {kAllRows, true},
+         {kEveryRow, true},
          false,
          "Uninstallation complete. 15 files deleted",
          "Savegame folder deleted, there were no savegames."},
         {"read-only row",
-         {kAllRows, false, true, false, row3},
+         {kEveryRow, false, true, false, row3},
          false,
          "Uninstallation incomplete: 14 of 15 found files deleted",
          "Not all folders have been deleted"},
         {"read-only row, shortcut deleted",
-         {kAllRows, true, true, false, row3},
+         {kEveryRow, true, true, false, row3},
          true,
          "Uninstallation incomplete: 15 of 16 found files deleted",
          "Not all folders have been deleted"},
         {"read-only shortcut in the install folder",
-         {kAllRows, false, true, false, row15},
+         {kEveryRow, false, true, false, row15},
          false,
          "Uninstallation incomplete: 14 of 15 found files deleted",
          "Savegame folder deleted, there were no savegames."},
         {"every deletion fails",
-         {kAllRows, true, true, false, kAllRows, true},
+         {kEveryRow, true, true, false, kEveryRow, true},
          true,
          "No files deleted",
          "Not all folders have been deleted"},
         {"desktop shortcut deletion fails",
-         {kAllRows, true, true, false, 0, true},
+         {kEveryRow, true, true, false, 0, true},
          true,
          "Uninstallation incomplete: 15 of 16 found files deleted",
          "Savegame folder deleted, there were no savegames."},
@@ -166,17 +154,17 @@ TEST(Report, TextsForEachOutcome)
          "Uninstallation complete. 1 files deleted",
          "Not all folders have been deleted"},
         {"savegames kept",
-         {kAllRows, false, true, true},
+         {kEveryRow, false, true, true},
          false,
          "Uninstallation complete. 15 files deleted",
          "Savegame folder was not deleted"},
         {"no Save folder",
-         {kAllRows, false, false},
+         {kEveryRow, false, false},
          false,
          "Uninstallation complete. 15 files deleted",
          "Savegame folder was not deleted"},
         {"a file vanished after the scan",
-         {kAllRows, false, true},
+         {kEveryRow, false, true},
          false,
          "Uninstallation incomplete: 14 of 15 found files deleted",
          "Savegame folder deleted, there were no savegames.",
@@ -202,7 +190,7 @@ TEST(Report, TextsForEachOutcome)
 TEST(EngineCalls, OneFullRunTouchesEachPathOnceInOrder)
 {
     Layout layout;
-    layout.presentRows = kAllRows & ~(1u << 1) & ~(1u << 9); // rows 2 and 10 missing
+    layout.presentRows = kEveryRow & ~(1u << 1) & ~(1u << 9); // rows 2 and 10 missing
     layout.desktopShortcut = true;
     LayOut(layout);
     ScanInstallation();
@@ -239,7 +227,7 @@ void ModelReport(const ModelCase &c, int &found, int &failed, std::string &statu
     for (int folder = 0; folder < 4; ++folder) {
         bool held = false, blocked = false;
         for (int row = 0; row < kExpectedFiles; ++row) {
-            if (kRowFolder[row] == folder && (c.present >> row & 1)) {
+            if (kFileFolder[row] == folder && (c.present >> row & 1)) {
                 held = true;
                 blocked |= (c.locked >> row & 1) != 0;
             }
@@ -270,20 +258,20 @@ void CheckEverySubset(bool shortcutPresent, bool box)
         int failures; // 0: none, 1: lowest present row and the shortcut fail, 2: every deletion
     } variants[] = {{true, false, 0}, {false, true, 0}, {true, false, 1}, {false, true, 2}};
 
-    Names allowed = {kDesktopShortcut, Sub("Save")};
+    Names allowed = {kDesktopShortcut};
     for (int row = 0; row < kExpectedFiles; ++row) {
         allowed.insert(Row(row));
     }
-    for (const char *folder : kContentFolders) {
+    for (const char *folder : kAddOnFolders) {
         allowed.insert(Sub(folder));
     }
 
     int mismatches = 0;
-    for (unsigned present = 0; present <= kAllRows && mismatches < 5; ++present) {
+    for (unsigned present = 0; present <= kEveryRow && mismatches < 5; ++present) {
         for (const Variant &v : variants) {
             unsigned lowest = present & (0u - present);
             ModelCase c = {present,
-                           v.failures == 2   ? kAllRows
+                           v.failures == 2   ? kEveryRow
                            : v.failures == 1 ? lowest
                                              : 0,
                            v.emptyFolders,
@@ -357,7 +345,7 @@ TEST(MendedFaults, PathsThatDoNotFitAreNeverCutShort)
         for (int row = 0; row < kExpectedFiles; ++row) {
             bool fits = Row(row, longInstall).size() < size_t(kPathSize);
             fitting += fits;
-            EXPECT_EQ(g_uninstall.found[row], fits) << kRows[row];
+            EXPECT_EQ(g_uninstall.found[row], fits) << kInstalledFiles[row];
         }
         EXPECT_EQ(fitting, length == 240 ? 3 : 0);
         EXPECT_EQ(g_uninstall.foundCount, fitting);

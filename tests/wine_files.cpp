@@ -4,15 +4,6 @@
 #include <shlobj.h>
 #include <stdio.h>
 
-const char *const kInstalledFiles[kRowCount] = {
-    "System\\Kessamar.u",          "System\\KessamarText.u",     "System\\KessamarAudioKS.u",
-    "System\\Kessamar.ini",        "System\\Kessamar.ico",       "Music\\Kessamar_Intro.umx",
-    "Textures\\kessamar.utx",      "Textures\\KSMenuTex.utx",    "Maps\\KSMenu.kx",
-    "Maps\\Kessamar_Eend.kx",      "Maps\\16_Kessamar_Intro.kx", "Maps\\16_Kessamar_House.kx",
-    "Maps\\16_Kessamar_Halvek.kx", "Maps\\16_Kessamar_Vorn.kx",  "Kessamar.lnk",
-};
-const char *const kAddOnFolders[5] = {"System", "Music", "Textures", "Maps", "Save"};
-
 std::string MakeTestFolder(const char *tag)
 {
     char temp[MAX_PATH];

@@ -5,12 +5,7 @@
 
 #include <string>
 
-const int kRowCount = 15;
-const unsigned kEveryRow = (1u << kRowCount) - 1;
-
-// The add-on's files relative to the install folder, as the installer lays them out.
-extern const char *const kInstalledFiles[kRowCount];
-extern const char *const kAddOnFolders[5]; // System, Music, Textures, Maps, Save
+#include "installed_files.h"
 
 // A new, empty folder under the temporary folder.
 std::string MakeTestFolder(const char *tag);
