@@ -1,4 +1,5 @@
 // The removal of what the scan found, and the report of how it went.
+#include <stdarg.h>
 #include <stdio.h>
 
 #include "platform.h"
@@ -41,10 +42,13 @@ static bool RemoveInstallSubfolder(const char *pattern)
     return ComposePath(path, pattern, g_uninstall.installFolder) && PlatformRemoveFolder(path);
 }
 
-static void SetText(char (&text)[kReportTextSize], const char *format, int first = 0,
-                    int second = 0)
+// Report texts are short; one that would not fit is left empty rather than cut.
+static void SetText(char (&text)[kReportTextSize], const char *format, ...)
 {
-    int length = snprintf(text, sizeof text, format, first, second);
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
     if (length < 0 || length >= kReportTextSize) {
         text[0] = '\0';
     }
