@@ -34,6 +34,10 @@ struct UninstallReport {
     char buttonLabel[kReportTextSize];
 };
 
+// printf-style formatting into a fixed buffer. Fails, leaving the text empty, when the result
+// would not fit: a cut text could say, or name, something else.
+bool FormatText(char *text, size_t textSize, const char *format, ...);
+
 // Fills path from pattern and folder. Fails, leaving path empty, when the folder is empty
 // or the result would not fit: a cut path could name a different file.
 bool ComposePath(char (&path)[kPathSize], const char *pattern, const char *folder);

@@ -1,4 +1,5 @@
 // The add-on's fixed file table, the process-wide state record and path composition.
+#include <stdarg.h>
 #include <stdio.h>
 
 #include "engine.h"
@@ -25,16 +26,21 @@ const ManifestEntry InstallManifest[kExpectedFiles] = {
 // Every row counts as found until the scan proves otherwise.
 UninstallState g_uninstall = {"", {}, kExpectedFiles, 0, false, "", false, false};
 
-bool ComposePath(char (&path)[kPathSize], const char *pattern, const char *folder)
+bool FormatText(char *text, size_t textSize, const char *format, ...)
 {
-    path[0] = '\0';
-    if (folder[0] == '\0') {
-        return false;
-    }
-    int length = snprintf(path, kPathSize, pattern, folder);
-    if (length < 0 || length >= kPathSize) {
-        path[0] = '\0';
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(text, textSize, format, arguments);
+    va_end(arguments);
+    if (length < 0 || (size_t)length >= textSize) {
+        text[0] = '\0';
         return false;
     }
     return true;
+}
+
+bool ComposePath(char (&path)[kPathSize], const char *pattern, const char *folder)
+{
+    path[0] = '\0';
+    return folder[0] != '\0' && FormatText(path, sizeof path, pattern, folder);
 }

@@ -1,7 +1,4 @@
 // The removal of what the scan found, and the report of how it went.
-#include <stdarg.h>
-#include <stdio.h>
-
 #include "platform.h"
 
 static const char *const kContentFolderPatterns[] = {
@@ -42,29 +39,19 @@ static bool RemoveInstallSubfolder(const char *pattern)
     return ComposePath(path, pattern, g_uninstall.installFolder) && PlatformRemoveFolder(path);
 }
 
-// Report texts are short; one that would not fit is left empty rather than cut.
-static void SetText(char (&text)[kReportTextSize], const char *format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    int length = vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    if (length < 0 || length >= kReportTextSize) {
-        text[0] = '\0';
-    }
-}
-
 static void ComposeStatusText(UninstallReport &report)
 {
     int failures = g_uninstall.failureCount;
     int found = g_uninstall.foundCount;
     if (failures == 0 && found > 0) {
-        SetText(report.statusText, "Uninstallation complete. %i files deleted", found);
+        FormatText(report.statusText, sizeof report.statusText,
+                   "Uninstallation complete. %i files deleted", found);
     } else if (found == failures) {
-        SetText(report.statusText, "No files deleted");
+        FormatText(report.statusText, sizeof report.statusText, "No files deleted");
     } else {
-        SetText(report.statusText, "Uninstallation incomplete: %i of %i found files deleted",
-                found - failures, found);
+        FormatText(report.statusText, sizeof report.statusText,
+                   "Uninstallation incomplete: %i of %i found files deleted", found - failures,
+                   found);
     }
 }
 
@@ -87,13 +74,10 @@ UninstallReport RunUninstall(bool deleteDesktopShortcut)
     g_uninstall.removalDone = true;
 
     ComposeStatusText(report);
-    if (foldersLeft) {
-        SetText(report.folderText, "Not all folders have been deleted");
-    } else if (savegamesKept) {
-        SetText(report.folderText, "Savegame folder was not deleted");
-    } else {
-        SetText(report.folderText, "Savegame folder deleted, there were no savegames.");
-    }
-    SetText(report.buttonLabel, "Exit");
+    const char *folderText = foldersLeft     ? "Not all folders have been deleted"
+                             : savegamesKept ? "Savegame folder was not deleted"
+                                             : "Savegame folder deleted, there were no savegames.";
+    FormatText(report.folderText, sizeof report.folderText, "%s", folderText);
+    FormatText(report.buttonLabel, sizeof report.buttonLabel, "Exit");
     return report;
 }

@@ -1,5 +1,4 @@
 // The start-up scan of the install folder and the desktop, and the status text it leads to.
-#include <stdio.h>
 #include <string.h>
 
 #include "platform.h"
@@ -43,12 +42,9 @@ bool StartupStatusText(int foundCount, char *text, size_t textSize)
     if (foundCount == kExpectedFiles) {
         return false;
     }
-    int length;
     if (foundCount == 0) {
-        length = snprintf(text, textSize, "Warning: No installed files found.");
-    } else {
-        length = snprintf(text, textSize, "Only %i/%i files found. It's safe to proceed though",
-                          foundCount, kExpectedFiles);
+        return FormatText(text, textSize, "Warning: No installed files found.");
     }
-    return length >= 0 && (size_t)length < textSize;
+    return FormatText(text, textSize, "Only %i/%i files found. It's safe to proceed though",
+                      foundCount, kExpectedFiles);
 }
