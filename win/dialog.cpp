@@ -10,6 +10,7 @@ const UINT kQuestionStyle = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2 | MB_TASKM
 static struct {
     HBRUSH backgroundBrush;
     HWND dialog;
+    bool questionOpen; // a message box is up, and its modal loop still delivers commands
 } g_dialog;
 
 static void SetControlText(int id, const char *text)
@@ -19,7 +20,10 @@ static void SetControlText(int id, const char *text)
 
 static BOOL Ask(const char *question, const char *caption)
 {
-    return MessageBoxA(g_dialog.dialog, question, caption, kQuestionStyle) == IDYES;
+    g_dialog.questionOpen = true;
+    BOOL yes = MessageBoxA(g_dialog.dialog, question, caption, kQuestionStyle) == IDYES;
+    g_dialog.questionOpen = false;
+    return yes;
 }
 
 static void OnInitDialog(HWND dialog)
@@ -60,6 +64,12 @@ static void OnUninstall()
 
 static void OnCommand(int id)
 {
+    // A command that arrives while a question is open (a click posted by another program, or
+    // Cancel from a close request) would ask again on top of it, and two Yes answers would run
+    // the removal twice.
+    if (g_dialog.questionOpen) {
+        return;
+    }
     switch (id) {
     case IDCANCEL: // also Esc and the caption's close box
         if (Ask("Are you sure you want to quit the Uninstall program?",

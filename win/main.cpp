@@ -3,6 +3,7 @@
 
 #include "app.h"
 #include "engine.h"
+#include "platform.h"
 #include "resource.h"
 
 static struct {
@@ -52,15 +53,12 @@ static ATOM RegisterAppClass(HINSTANCE instance)
     return RegisterClassExA(&windowClass);
 }
 
-// An unreadable current folder leaves the install folder empty, which the engine reads as
-// "nothing installed here" rather than composing paths at the root of the current drive.
+// A current folder that cannot be read, or has no exact ANSI name, leaves the install folder
+// empty, which the engine reads as "nothing installed here" rather than composing paths at the
+// root of the current drive or in a folder that only looks like this one.
 static void ReadInstallFolder()
 {
-    DWORD length =
-        GetCurrentDirectoryA(sizeof g_uninstall.installFolder, g_uninstall.installFolder);
-    if (length == 0 || length >= sizeof g_uninstall.installFolder) {
-        g_uninstall.installFolder[0] = '\0';
-    }
+    PlatformCurrentFolder(g_uninstall.installFolder);
 }
 
 static BOOL StartInstance(HINSTANCE instance, int showCommand)
@@ -80,11 +78,28 @@ static BOOL StartInstance(HINSTANCE instance, int showCommand)
     return TRUE;
 }
 
+// The program usually runs elevated from a folder its user can write to, so libraries loaded
+// at run time come from the system folder only, never from the program's own folder or the
+// current one. Windows before 8, without update KB2533623, lack SetDefaultDllDirectories; there,
+// SetDllDirectoryA("") at least takes the current folder out of the search.
+static void RestrictLibrarySearch()
+{
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesCall)(DWORD);
+    FARPROC found = GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    SetDefaultDllDirectoriesCall setDefaultDllDirectories =
+        (SetDefaultDllDirectoriesCall)(void (*)(void))found;
+    if (setDefaultDllDirectories == NULL ||
+        !setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        SetDllDirectoryA("");
+    }
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
                    int showCommand)
 {
     (void)previousInstance;
     (void)commandLine;
+    RestrictLibrarySearch();
     LoadStringA(instance, IDS_CLASS, g_app.className, sizeof g_app.className);
     LoadStringA(instance, IDS_TITLE, g_app.title, sizeof g_app.title);
     RegisterAppClass(instance);
