@@ -32,6 +32,7 @@ struct Layout {
     bool savegame = false;    // Save holds a savegame
     unsigned lockedRows = 0;  // their deletion fails
     bool lockShortcut = false;
+    unsigned linkedFolders = 0; // of kAddOnFolders, by index
 };
 
 void LayOut(const Layout &layout)
@@ -41,9 +42,12 @@ void LayOut(const Layout &layout)
     g_fake.desktop = kDesktop;
     AddFolder(kInstall);
     AddFolder(kDesktop);
-    if (layout.emptyFolders) {
-        for (const char *folder : kAddOnFolders) {
-            AddFolder(Sub(folder));
+    for (int folder = 0; folder < 5; ++folder) {
+        if (layout.emptyFolders) {
+            AddFolder(Sub(kAddOnFolders[folder]));
+        }
+        if (layout.linkedFolders >> folder & 1) {
+            g_fake.linked.insert(Sub(kAddOnFolders[folder]));
         }
     }
     if (layout.savegame) {
@@ -163,6 +167,16 @@ TEST(Report, TextsForEachOutcome)
          false,
          "Uninstallation complete. 15 files deleted",
          "Savegame folder was not deleted"},
+        {"Save is a linked folder",
+         {kEveryRow, false, true, false, 0, false, 1u << 4},
+         false,
+         "Uninstallation complete. 15 files deleted",
+         "Savegame folder was not deleted"},
+        {"Maps is a linked folder: its maps go, the link stays",
+         {kEveryRow, false, true, false, 0, false, 1u << 3},
+         false,
+         "Uninstallation complete. 15 files deleted",
+         "Not all folders have been deleted"},
         {"a file vanished after the scan",
          {kEveryRow, false, true},
          false,

@@ -118,4 +118,33 @@ TEST_F(EngineOnDisk, RowsBeyondThePathLimitAreMissing)
     EXPECT_FALSE(Exists(deep + "\\Maps"));
 }
 
+// Maps and Save are links to folders outside the installation, laid out from the Linux side
+// before this test runs. The maps behind the link are the add-on's and go; the links and the
+// folders they point to stay.
+TEST_F(EngineOnDisk, LinkedFoldersAndTheirTargetsStay)
+{
+    std::string linked = BesideThisProgram("linked");
+    std::string install = linked + "\\install";
+    auto isLink = [](const std::string &path) {
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES &&
+               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    };
+    ASSERT_TRUE(isLink(install + "\\Maps") && isLink(install + "\\Save"))
+        << "no linked layout in " << linked << ": run through ctest";
+    strcpy(g_uninstall.installFolder, install.c_str());
+
+    ScanInstallation();
+    EXPECT_EQ(g_uninstall.foundCount, 15);
+    UninstallReport report = RunUninstall(false);
+    EXPECT_STREQ(report.statusText, "Uninstallation complete. 15 files deleted");
+    EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
+    for (const char *folder : {"Maps", "Save"}) {
+        EXPECT_TRUE(isLink(install + "\\" + folder)) << folder;
+        EXPECT_TRUE(Exists(linked + "\\elsewhere\\" + folder)) << folder;
+    }
+    EXPECT_FALSE(Exists(linked + "\\elsewhere\\Maps\\KSMenu.kx"));
+    EXPECT_FALSE(Exists(install + "\\System"));
+}
+
 } // namespace

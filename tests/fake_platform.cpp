@@ -84,7 +84,8 @@ bool PlatformRemoveFolder(const char *path)
 {
     Touch("rmdir", path);
     auto folder = g_fake.folders.find(std::string_view(path));
-    if (folder == g_fake.folders.end() || HoldsAnything(path)) {
+    if (folder == g_fake.folders.end() || HoldsAnything(path) ||
+        g_fake.linked.count(std::string_view(path))) {
         return false;
     }
     g_fake.folders.erase(folder);

@@ -13,6 +13,7 @@ struct FakePlatform {
     Names files;
     Names folders;
     Names locked;        // deleting these fails, as for read-only files
+    Names linked;        // folders that are links to folders elsewhere: never removed
     std::string desktop; // empty: the desktop folder cannot be had
     bool logCalls = true;
     std::vector<std::string> calls; // "desktop", "exists P", "delete P", "rmdir P"

@@ -16,7 +16,9 @@ struct WindowQuery {
     DWORD processId;
     const char *className;
     const char *title;
+    bool countAll;
     HWND found;
+    int count;
 };
 
 static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
@@ -29,16 +31,24 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
     if ((query.processId == 0 || owner == query.processId) && IsWindowVisible(window) &&
         strcmp(className, query.className) == 0 && WindowText(window) == query.title) {
         query.found = window;
-        return FALSE;
+        ++query.count;
+        return query.countAll;
     }
     return TRUE;
 }
 
 HWND FindProcessWindow(DWORD processId, const char *className, const char *title)
 {
-    WindowQuery query = {processId, className, title, NULL};
+    WindowQuery query = {processId, className, title, false, NULL, 0};
     EnumWindows(MatchWindow, (LPARAM)&query);
     return query.found;
+}
+
+int CountProcessWindows(DWORD processId, const char *className, const char *title)
+{
+    WindowQuery query = {processId, className, title, true, NULL, 0};
+    EnumWindows(MatchWindow, (LPARAM)&query);
+    return query.count;
 }
 
 HWND WaitForProcessWindow(DWORD processId, const char *className, const char *title)
@@ -59,8 +69,8 @@ bool StartProgram(const std::string &exe, const std::string &folder, WORD showCo
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = showCommand;
-    return CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup,
-                          &process) != FALSE;
+    return CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL,
+                          folder.empty() ? NULL : folder.c_str(), &startup, &process) != FALSE;
 }
 
 bool StartUninstaller(const std::string &folder, WORD showCommand, PROCESS_INFORMATION &process)

@@ -31,7 +31,9 @@ std::string WindowText(HWND window);
 // A visible top-level window of the process (any process for 0) with that class and title.
 HWND FindProcessWindow(DWORD processId, const char *className, const char *title);
 HWND WaitForProcessWindow(DWORD processId, const char *className, const char *title);
+int CountProcessWindows(DWORD processId, const char *className, const char *title);
 
+// An empty folder starts the program in this process's current folder.
 bool StartProgram(const std::string &exe, const std::string &folder, WORD showCommand,
                   PROCESS_INFORMATION &process);
 

@@ -15,7 +15,8 @@ class Uninstaller : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        folder = MakeTestFolder("e2e");
+        // Letters the ANSI code page (1252) holds exactly, a space and a "%" must all work.
+        folder = MakeTestFolder("e2e \xE9\xFC %");
         DeleteFileA(DesktopShortcut().c_str());
     }
 
@@ -38,10 +39,13 @@ class Uninstaller : public ::testing::Test {
         return folder + "\\" + relative;
     }
 
-    // Starts the program in the install folder and waits for its dialog to be up.
-    void Start(WORD showCommand = SW_SHOWNORMAL)
+    // Starts the program, the build's own unless another copy is named, in the install folder
+    // ("" for this process's current folder) and waits for its dialog to be up.
+    void Start(WORD showCommand = SW_SHOWNORMAL, const std::string &exe = "",
+               const char *where = nullptr)
     {
-        ASSERT_TRUE(StartUninstaller(folder, showCommand, process));
+        ASSERT_TRUE(StartProgram(exe.empty() ? BesideThisProgram("KessamarUninstaller.exe") : exe,
+                                 where ? where : folder, showCommand, process));
         dialog = WaitForProcessWindow(process.dwProcessId, "#32770", kDialogCaption);
         ASSERT_TRUE(dialog != NULL) << "the dialog never appeared";
     }
@@ -253,6 +257,90 @@ TEST_F(Uninstaller, ReadOnlyFileIsCountedAndItsFolderKept)
     EXPECT_FALSE(Exists(At("System\\Kessamar.u")));
     EXPECT_FALSE(Exists(At("Maps")));
     EXPECT_FALSE(Exists(At("Save")));
+}
+
+// Started in a folder named "x＼..＼v" (full-width reverse solidus), whose best-fit ANSI name
+// points at the sibling folder v: the program reads no folder at all rather than the wrong one.
+TEST_F(Uninstaller, FolderNameReadByBestFitPointsNowhereElse)
+{
+    LayOutInstallation(At("v"), kEveryRow, true, false);
+    wchar_t root[MAX_PATH], home[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, root, MAX_PATH);
+    std::wstring lookAlike = std::wstring(root) + L"\\x\uFF3C..\uFF3Cv";
+    ASSERT_TRUE(CreateDirectoryW(lookAlike.c_str(), NULL));
+    GetCurrentDirectoryW(MAX_PATH, home);
+    ASSERT_TRUE(SetCurrentDirectoryW(lookAlike.c_str()));
+    Start(SW_SHOWNORMAL, "", "");
+    SetCurrentDirectoryW(home);
+
+    EXPECT_EQ(Text(IDC_STATUS), "Warning: No installed files found.");
+    Uninstall();
+    EXPECT_EQ(Text(IDC_STATUS), "No files deleted");
+    EXPECT_EQ(Text(IDC_STATUS2), "Not all folders have been deleted");
+    Click(IDC_UNINSTALL);
+    EXPECT_EQ(ExitCode(), 0u);
+    for (const char *file : kInstalledFiles) {
+        EXPECT_TRUE(Exists(At("v\\") + file)) << file;
+    }
+    EXPECT_TRUE(Exists(At("v\\Save")));
+    EXPECT_TRUE(RemoveDirectoryW(lookAlike.c_str())) << "the program's own folder was touched";
+}
+
+// Another program's click on Uninstall, and a close request as Task Manager's End task sends,
+// while the question is open: neither asks again, and the removal runs once.
+TEST_F(Uninstaller, NoQuestionOnTopOfAQuestion)
+{
+    LayOutInstallation(folder, kEveryRow, true, false);
+    Start();
+    Click(IDC_UNINSTALL);
+    HWND question = WaitForProcessWindow(process.dwProcessId, "#32770", kRemoveCaption);
+    ASSERT_TRUE(question != NULL);
+    Click(IDC_UNINSTALL);
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(WaitFor(
+        [&] {
+            return CountProcessWindows(process.dwProcessId, "#32770", kRemoveCaption) > 1 ||
+                   FindProcessWindow(process.dwProcessId, "#32770", kQuitCaption) != NULL;
+        },
+        2000))
+        << "a second question opened";
+
+    ClickButton(question, IDYES);
+    ASSERT_TRUE(WaitFor([&] { return Text(IDC_UNINSTALL) == "Exit"; }));
+    EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 15 files deleted");
+    EXPECT_TRUE(WaitFor(
+        [&] { return CountProcessWindows(process.dwProcessId, "#32770", kRemoveCaption) == 0; }));
+    EXPECT_EQ(FindProcessWindow(process.dwProcessId, "#32770", kQuitCaption), (HWND)NULL);
+    Click(IDC_UNINSTALL);
+    EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_FALSE(Exists(At("System")));
+}
+
+// The program copied into the game folder, beside a planted uxtheme.dll, with Wine told to
+// prefer a library in the program's folder, as Windows does for libraries outside KnownDLLs.
+TEST_F(Uninstaller, LibraryPlantedBesideTheProgramIsNeverLoaded)
+{
+    LayOutInstallation(folder, kEveryRow, true, false);
+    std::string exe = At("KessamarUninstaller.exe");
+    ASSERT_TRUE(
+        CopyFileA(BesideThisProgram("KessamarUninstaller.exe").c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BesideThisProgram("planted\\uxtheme.dll").c_str(),
+                          At("uxtheme.dll").c_str(), FALSE));
+    // Wine's load order for this program alone: a library in the program's folder first.
+    const char key[] = "Software\\Wine\\AppDefaults\\KessamarUninstaller.exe\\DllOverrides";
+    HKEY overrides = NULL;
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, NULL, 0, KEY_SET_VALUE, NULL, &overrides, NULL),
+        ERROR_SUCCESS);
+    RegSetValueExA(overrides, "uxtheme", 0, REG_SZ, (const BYTE *)"native,builtin", 15);
+    RegCloseKey(overrides);
+    Start(SW_SHOWNORMAL, exe);
+    RegDeleteKeyA(HKEY_CURRENT_USER, key);
+
+    Click(IDCANCEL);
+    Answer(kQuitCaption, kQuitQuestion, IDYES);
+    EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_FALSE(Exists(At("planted-library-loaded")));
 }
 
 } // namespace

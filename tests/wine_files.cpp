@@ -81,3 +81,11 @@ std::string DesktopShortcut()
     SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, desktop);
     return std::string(desktop) + "\\Kessamar.lnk";
 }
+
+std::string BesideThisProgram(const char *relative)
+{
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(NULL, self, sizeof self);
+    std::string path = self;
+    return path.substr(0, path.rfind('\\') + 1) + relative;
+}

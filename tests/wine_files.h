@@ -22,3 +22,6 @@ void RemoveTree(const std::string &path);
 void LayOutInstallation(const std::string &root, unsigned rows, bool saveFolder, bool savegame);
 
 std::string DesktopShortcut();
+
+// A file or folder that the build put beside this test program.
+std::string BesideThisProgram(const char *relative);
