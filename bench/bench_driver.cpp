@@ -50,89 +50,48 @@ struct Timings {
 };
 
 // Ours: the dialog with its status line set; Uninstall, Yes, the report, Exit.
-static int DriveOurs(const std::string &exe, const std::string &folder, Timings &t)
+static int DriveOurs(const std::string &exe, Timings &t)
 {
-    PROCESS_INFORMATION process = {};
-    if (!StartProgram(exe, folder, SW_SHOWNORMAL, process)) {
-        return Broken("cannot start");
-    }
-    g_processes[0] = process.hProcess;
-    HWND dialog = NULL;
-    if (!WaitFor([&] {
-            dialog = FindProcessWindow(process.dwProcessId, "#32770", kDialogCaption);
-            return dialog && !WindowText(GetDlgItem(dialog, IDC_STATUS)).empty();
-        })) {
-        return Broken("no dialog");
-    }
-    t.ready = ElapsedMs();
-    ClickButton(dialog, IDC_UNINSTALL);
-    HWND box = WaitForProcessWindow(process.dwProcessId, "#32770", kRemoveCaption);
-    if (!box) {
-        return Broken("no confirmation");
-    }
-    t.confirmed = ElapsedMs();
-    ClickButton(box, IDYES);
-    HWND button = GetDlgItem(dialog, IDC_UNINSTALL);
-    if (!WaitFor([&] { return WindowText(button) == "Exit"; })) {
-        return Broken("no report");
-    }
-    t.reported = ElapsedMs();
-    ClickButton(dialog, IDC_UNINSTALL);
-    if (WaitForSingleObject(process.hProcess, kPatienceMs) != WAIT_OBJECT_0) {
-        return Broken("did not exit");
-    }
-    t.ended = ElapsedMs();
-    return 0;
-}
-
-// NSIS titles its window after the page shown: "Kessamar Uninstall: Confirmation" and so on.
-static BOOL CALLBACK MatchNsisWindow(HWND window, LPARAM found)
-{
-    char className[64] = "";
-    GetClassNameA(window, className, sizeof className);
-    if (IsWindowVisible(window) && strcmp(className, "#32770") == 0 &&
-        WindowText(window).rfind("Kessamar Uninstall", 0) == 0) {
-        *(HWND *)found = window;
-        return FALSE;
-    }
-    return TRUE;
+    double *stamps[] = {&t.ready, &t.confirmed, &t.reported, &t.ended};
+    DWORD exitCode;
+    std::string broken = RunTypically(
+        exe, "", SW_SHOWNORMAL, [&](RunStep step, HWND, HWND) { *stamps[step] = ElapsedMs(); },
+        exitCode);
+    return broken.empty() ? 0 : Broken(broken.c_str());
 }
 
 // The NSIS peer copies itself to the temporary folder and runs the copy; its window may belong
-// to any process. Pages: confirmation (Next), components (Uninstall), progress (Close).
-static int DriveNsis(const std::string &exe, const std::string &folder, Timings &t)
+// to any process, and is titled after the page shown ("Kessamar Uninstall: Confirmation"...).
+// Pages: confirmation (Next), components (Uninstall), progress (Close).
+static int DriveNsis(const std::string &exe, Timings &t)
 {
     PROCESS_INFORMATION process = {};
-    if (!StartProgram(exe, folder, SW_SHOWNORMAL, process)) {
+    if (!StartProgram(exe, "", SW_SHOWNORMAL, process)) {
         return Broken("cannot start");
     }
     g_processes[0] = process.hProcess;
     HWND window = NULL;
-    auto buttonReads = [&](const char *label) {
-        HWND next = GetDlgItem(window, IDOK);
-        return next && IsWindowEnabled(next) && WindowText(next) == label;
-    };
-    if (!WaitFor([&] {
-            EnumWindows(MatchNsisWindow, (LPARAM)&window);
-            return window && buttonReads("&Next >");
-        })) {
-        return Broken("no confirmation page");
+    const struct {
+        const char *button;
+        double *reached;
+    } pages[] = {{"&Next >", &t.ready}, {"&Uninstall", &t.confirmed}, {"&Close", &t.reported}};
+    for (const auto &page : pages) {
+        if (!WaitFor([&] {
+                window = FindProcessWindow(0, "#32770", "Kessamar Uninstall*");
+                HWND button = GetDlgItem(window, IDOK);
+                return button && IsWindowEnabled(button) && WindowText(button) == page.button;
+            })) {
+            return Broken(page.button);
+        }
+        *page.reached = ElapsedMs();
+        if (page.reached != &t.reported) {
+            ClickButton(window, IDOK);
+        }
     }
-    t.ready = ElapsedMs();
     DWORD windowProcessId = 0;
     GetWindowThreadProcessId(window, &windowProcessId);
     HANDLE shown = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, windowProcessId);
     g_processes[1] = shown;
-    ClickButton(window, IDOK);
-    if (!WaitFor([&] { return buttonReads("&Uninstall"); })) {
-        return Broken("no components page");
-    }
-    t.confirmed = ElapsedMs();
-    ClickButton(window, IDOK);
-    if (!WaitFor([&] { return buttonReads("&Close"); })) {
-        return Broken("no finished page");
-    }
-    t.reported = ElapsedMs();
     // A Close clicked the moment it is enabled is sometimes lost: click again until it goes.
     HWND close = GetDlgItem(window, IDOK);
     WaitFor([&] {
@@ -158,16 +117,13 @@ int main(int argc, char **argv)
         printf("usage: bench_driver ours|nsis EXE   (run in the installation folder)\n");
         return 2;
     }
-    char folder[MAX_PATH];
-    GetCurrentDirectoryA(sizeof folder, folder);
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     g_frequency = (double)frequency.QuadPart;
     QueryPerformanceCounter(&g_start);
 
     Timings t = {};
-    int result = strcmp(argv[1], "ours") == 0 ? DriveOurs(argv[2], folder, t)
-                                              : DriveNsis(argv[2], folder, t);
+    int result = strcmp(argv[1], "ours") == 0 ? DriveOurs(argv[2], t) : DriveNsis(argv[2], t);
     if (result == 0) {
         printf("ready_ms=%.0f confirm_to_report_ms=%.0f whole_ms=%.0f\n", t.ready,
                t.reported - t.confirmed, t.ended);

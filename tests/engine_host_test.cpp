@@ -220,7 +220,7 @@ TEST(EngineCalls, OneFullRunTouchesEachPathOnceInOrder)
         }
     }
     expected.push_back("delete " + kDesktopShortcut);
-    for (const char *folder : {"System", "Music", "Textures", "Maps", "Save"}) {
+    for (const char *folder : kAddOnFolders) {
         expected.push_back("rmdir " + Sub(folder));
     }
     EXPECT_EQ(g_fake.calls, expected);

@@ -8,31 +8,20 @@
 
 namespace {
 
-class EngineOnDisk : public ::testing::Test {
+class EngineOnDisk : public InstallFolderTest {
   protected:
     void SetUp() override
     {
+        InstallFolderTest::SetUp();
         ResetUninstallState();
-        root = MakeTestFolder("engine");
-        ASSERT_LT(root.size(), sizeof g_uninstall.installFolder);
-        strcpy(g_uninstall.installFolder, root.c_str());
-        DeleteFileA(DesktopShortcut().c_str());
+        ASSERT_LT(folder.size(), sizeof g_uninstall.installFolder);
+        strcpy(g_uninstall.installFolder, folder.c_str());
     }
-    void TearDown() override
-    {
-        RemoveTree(root);
-        DeleteFileA(DesktopShortcut().c_str());
-    }
-    std::string At(const char *relative)
-    {
-        return root + "\\" + relative;
-    }
-    std::string root;
 };
 
 TEST_F(EngineOnDisk, FullInstallationGoesAndTheSavegameStays)
 {
-    LayOutInstallation(root, kEveryRow, true, true);
+    LayOutInstallation(folder, kEveryRow, true, true);
     PutFile(DesktopShortcut());
 
     ScanInstallation();
@@ -46,8 +35,8 @@ TEST_F(EngineOnDisk, FullInstallationGoesAndTheSavegameStays)
     for (const char *file : kInstalledFiles) {
         EXPECT_FALSE(Exists(At(file))) << file;
     }
-    for (const char *folder : {"System", "Music", "Textures", "Maps"}) {
-        EXPECT_FALSE(Exists(At(folder))) << folder;
+    for (int content = 0; content < 4; ++content) {
+        EXPECT_FALSE(Exists(At(kAddOnFolders[content]))) << kAddOnFolders[content];
     }
     EXPECT_FALSE(Exists(DesktopShortcut()));
     EXPECT_TRUE(Exists(At("Save\\Slot1.ksav")));
@@ -56,7 +45,7 @@ TEST_F(EngineOnDisk, FullInstallationGoesAndTheSavegameStays)
 
 TEST_F(EngineOnDisk, ReadOnlyRowAndFolderNamedLikeARowAreFailedDeletions)
 {
-    LayOutInstallation(root, kEveryRow & ~(1u << 8), false, false);
+    LayOutInstallation(folder, kEveryRow & ~(1u << 8), false, false);
     CreateDirectoryA(At("Maps\\KSMenu.kx").c_str(), NULL); // a folder where row 9 belongs
     SetFileAttributesA(At("System\\KessamarAudioKS.u").c_str(), FILE_ATTRIBUTE_READONLY);
 
@@ -76,7 +65,7 @@ TEST_F(EngineOnDisk, ReadOnlyRowAndFolderNamedLikeARowAreFailedDeletions)
 
 TEST_F(EngineOnDisk, LookAlikeFilesSurviveBesideEveryRow)
 {
-    LayOutInstallation(root, kEveryRow, true, false);
+    LayOutInstallation(folder, kEveryRow, true, false);
     for (const char *file : kInstalledFiles) {
         std::string row = At(file);
         PutFile(row + ".bak");
@@ -99,7 +88,7 @@ TEST_F(EngineOnDisk, LookAlikeFilesSurviveBesideEveryRow)
 // Near the path limit only the three shortest rows fit; the rest are missing, not probed cut short.
 TEST_F(EngineOnDisk, RowsBeyondThePathLimitAreMissing)
 {
-    std::string deep = root + "\\" + std::string(239 - root.size(), 'd');
+    std::string deep = folder + "\\" + std::string(239 - folder.size(), 'd');
     ASSERT_EQ(deep.size(), 240u);
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL));
     strcpy(g_uninstall.installFolder, deep.c_str());
@@ -139,9 +128,9 @@ TEST_F(EngineOnDisk, LinkedFoldersAndTheirTargetsStay)
     UninstallReport report = RunUninstall(false);
     EXPECT_STREQ(report.statusText, "Uninstallation complete. 15 files deleted");
     EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
-    for (const char *folder : {"Maps", "Save"}) {
-        EXPECT_TRUE(isLink(install + "\\" + folder)) << folder;
-        EXPECT_TRUE(Exists(linked + "\\elsewhere\\" + folder)) << folder;
+    for (const char *name : {"Maps", "Save"}) {
+        EXPECT_TRUE(isLink(install + "\\" + name)) << name;
+        EXPECT_TRUE(Exists(linked + "\\elsewhere\\" + name)) << name;
     }
     EXPECT_FALSE(Exists(linked + "\\elsewhere\\Maps\\KSMenu.kx"));
     EXPECT_FALSE(Exists(install + "\\System"));

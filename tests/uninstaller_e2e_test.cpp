@@ -11,15 +11,10 @@
 
 namespace {
 
-class Uninstaller : public ::testing::Test {
-  protected:
-    void SetUp() override
-    {
-        // Letters the ANSI code page (1252) holds exactly, a space and a "%" must all work.
-        folder = MakeTestFolder("e2e \xE9\xFC %");
-        DeleteFileA(DesktopShortcut().c_str());
-    }
+const std::string kUninstaller = BesideThisProgram("KessamarUninstaller.exe");
 
+class Uninstaller : public InstallFolderTest {
+  protected:
     void TearDown() override
     {
         if (process.hProcess) {
@@ -30,23 +25,15 @@ class Uninstaller : public ::testing::Test {
             CloseHandle(process.hProcess);
             CloseHandle(process.hThread);
         }
-        RemoveTree(folder);
-        DeleteFileA(DesktopShortcut().c_str());
-    }
-
-    std::string At(const char *relative)
-    {
-        return folder + "\\" + relative;
+        InstallFolderTest::TearDown();
     }
 
     // Starts the program, the build's own unless another copy is named, in the install folder
     // ("" for this process's current folder) and waits for its dialog to be up.
-    void Start(WORD showCommand = SW_SHOWNORMAL, const std::string &exe = "",
+    void Start(WORD showCommand = SW_SHOWNORMAL, const std::string &exe = kUninstaller,
                const char *where = nullptr)
     {
-        ASSERT_TRUE(StartProgram(exe.empty() ? BesideThisProgram("KessamarUninstaller.exe") : exe,
-                                 where ? where : folder, showCommand, process));
-        dialog = WaitForProcessWindow(process.dwProcessId, "#32770", kDialogCaption);
+        dialog = StartUninstaller(exe, where ? where : folder, showCommand, process);
         ASSERT_TRUE(dialog != NULL) << "the dialog never appeared";
     }
 
@@ -88,15 +75,21 @@ class Uninstaller : public ::testing::Test {
         PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     }
 
-    // Waits for a question, checks it as the user sees it, and answers it.
-    void Answer(const char *caption, const char *question, int answer)
+    // Checks a question as the user sees it: its text, Yes and No, and No the default.
+    static void CheckQuestion(HWND box, const char *question)
     {
-        HWND box = WaitForProcessWindow(process.dwProcessId, "#32770", caption);
-        ASSERT_TRUE(box != NULL) << "no question \"" << caption << "\"";
         EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), question);
         EXPECT_TRUE(GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO));
         LONG noStyle = GetWindowLongA(GetDlgItem(box, IDNO), GWL_STYLE);
         EXPECT_EQ(noStyle & BS_TYPEMASK, BS_DEFPUSHBUTTON) << "No must be the default";
+    }
+
+    // Waits for a question, checks it, and answers it.
+    void Answer(const char *caption, const char *question, int answer)
+    {
+        HWND box = WaitForProcessWindow(process.dwProcessId, "#32770", caption);
+        ASSERT_TRUE(box != NULL) << "no question \"" << caption << "\"";
+        CheckQuestion(box, question);
         ClickButton(box, answer);
         ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
     }
@@ -107,6 +100,16 @@ class Uninstaller : public ::testing::Test {
         Click(IDC_UNINSTALL);
         Answer(kRemoveCaption, kRemoveQuestion, IDYES);
         ASSERT_TRUE(WaitFor([&] { return Text(IDC_UNINSTALL) == "Exit"; }));
+    }
+
+    // The usual ending: confirms the removal, checks both report lines, leaves with Exit.
+    void UninstallAndExit(const char *status, const char *folders)
+    {
+        Uninstall();
+        EXPECT_EQ(Text(IDC_STATUS), status);
+        EXPECT_EQ(Text(IDC_STATUS2), folders);
+        Click(IDC_UNINSTALL); // "Exit" quits without a question
+        EXPECT_EQ(ExitCode(), 0u);
     }
 
     DWORD ExitCode()
@@ -124,30 +127,40 @@ class Uninstaller : public ::testing::Test {
         return WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
     }
 
-    std::string folder;
     PROCESS_INFORMATION process = {};
     HWND dialog = NULL;
 };
 
+// The driver's typical run, the one the demo and the benchmark use, checked at each step.
 TEST_F(Uninstaller, TypicalRunFromAMaximisedStart)
 {
     LayOutInstallation(folder, kEveryRow, true, false);
     PutFile(DesktopShortcut());
-    Start(SW_SHOWMAXIMIZED);
-
-    HWND main = FindProcessWindow(process.dwProcessId, "Kessamar Uninstaller", "Uninstall KS");
-    ASSERT_TRUE(main != NULL);
-    EXPECT_TRUE(IsIconic(main)) << "the main window stays minimised";
-    EXPECT_EQ(Text(IDC_STATUS), "All files found");
-    EXPECT_EQ(Text(IDC_STATUS2), "");
-    EXPECT_TRUE(BoxChecked());
-    EXPECT_TRUE(BoxEnabled());
-
-    Uninstall();
-    EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 16 files deleted");
-    EXPECT_EQ(Text(IDC_STATUS2), "Savegame folder deleted, there were no savegames.");
-    Click(IDC_UNINSTALL); // "Exit" quits without a question
-    EXPECT_EQ(ExitCode(), 0u);
+    DWORD exitCode = 1;
+    std::string broken = RunTypically(
+        kUninstaller, folder, SW_SHOWMAXIMIZED,
+        [&](RunStep step, HWND shown, HWND question) {
+            dialog = shown;
+            if (step == kDialogReady) {
+                GetWindowThreadProcessId(dialog, &process.dwProcessId);
+                HWND main =
+                    FindProcessWindow(process.dwProcessId, "Kessamar Uninstaller", "Uninstall KS");
+                ASSERT_TRUE(main != NULL);
+                EXPECT_TRUE(IsIconic(main)) << "the main window stays minimised";
+                EXPECT_EQ(Text(IDC_STATUS), "All files found");
+                EXPECT_EQ(Text(IDC_STATUS2), "");
+                EXPECT_TRUE(BoxChecked());
+                EXPECT_TRUE(BoxEnabled());
+            } else if (step == kQuestionShown) {
+                CheckQuestion(question, kRemoveQuestion);
+            } else if (step == kReportShown) {
+                EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 16 files deleted");
+                EXPECT_EQ(Text(IDC_STATUS2), "Savegame folder deleted, there were no savegames.");
+            }
+        },
+        exitCode);
+    EXPECT_EQ(broken, "");
+    EXPECT_EQ(exitCode, 0u); // "Exit" quits without a question
 
     for (const char *added : kAddOnFolders) {
         EXPECT_FALSE(Exists(At(added))) << added;
@@ -228,11 +241,8 @@ TEST_F(Uninstaller, SavegameAndUncheckedShortcutAreKept)
     Start();
 
     ToggleBox();
-    Uninstall();
-    EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 15 files deleted");
-    EXPECT_EQ(Text(IDC_STATUS2), "Savegame folder was not deleted");
-    Click(IDC_UNINSTALL);
-    EXPECT_EQ(ExitCode(), 0u);
+    UninstallAndExit("Uninstallation complete. 15 files deleted",
+                     "Savegame folder was not deleted");
 
     EXPECT_TRUE(Exists(At("Save\\Slot1.ksav")));
     EXPECT_TRUE(Exists(DesktopShortcut()));
@@ -247,11 +257,8 @@ TEST_F(Uninstaller, ReadOnlyFileIsCountedAndItsFolderKept)
     SetFileAttributesA(At("System\\Kessamar.ini").c_str(), FILE_ATTRIBUTE_READONLY);
     Start();
 
-    Uninstall();
-    EXPECT_EQ(Text(IDC_STATUS), "Uninstallation incomplete: 14 of 15 found files deleted");
-    EXPECT_EQ(Text(IDC_STATUS2), "Not all folders have been deleted");
-    Click(IDC_UNINSTALL);
-    EXPECT_EQ(ExitCode(), 0u);
+    UninstallAndExit("Uninstallation incomplete: 14 of 15 found files deleted",
+                     "Not all folders have been deleted");
 
     EXPECT_TRUE(Exists(At("System\\Kessamar.ini")));
     EXPECT_FALSE(Exists(At("System\\Kessamar.u")));
@@ -270,15 +277,11 @@ TEST_F(Uninstaller, FolderNameReadByBestFitPointsNowhereElse)
     ASSERT_TRUE(CreateDirectoryW(lookAlike.c_str(), NULL));
     GetCurrentDirectoryW(MAX_PATH, home);
     ASSERT_TRUE(SetCurrentDirectoryW(lookAlike.c_str()));
-    Start(SW_SHOWNORMAL, "", "");
+    Start(SW_SHOWNORMAL, kUninstaller, "");
     SetCurrentDirectoryW(home);
 
     EXPECT_EQ(Text(IDC_STATUS), "Warning: No installed files found.");
-    Uninstall();
-    EXPECT_EQ(Text(IDC_STATUS), "No files deleted");
-    EXPECT_EQ(Text(IDC_STATUS2), "Not all folders have been deleted");
-    Click(IDC_UNINSTALL);
-    EXPECT_EQ(ExitCode(), 0u);
+    UninstallAndExit("No files deleted", "Not all folders have been deleted");
     for (const char *file : kInstalledFiles) {
         EXPECT_TRUE(Exists(At("v\\") + file)) << file;
     }
@@ -322,8 +325,7 @@ TEST_F(Uninstaller, LibraryPlantedBesideTheProgramIsNeverLoaded)
 {
     LayOutInstallation(folder, kEveryRow, true, false);
     std::string exe = At("KessamarUninstaller.exe");
-    ASSERT_TRUE(
-        CopyFileA(BesideThisProgram("KessamarUninstaller.exe").c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(kUninstaller.c_str(), exe.c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(BesideThisProgram("planted\\uxtheme.dll").c_str(),
                           At("uxtheme.dll").c_str(), FALSE));
     // Wine's load order for this program alone: a library in the program's folder first.

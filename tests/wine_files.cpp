@@ -4,18 +4,6 @@
 #include <shlobj.h>
 #include <stdio.h>
 
-std::string MakeTestFolder(const char *tag)
-{
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    char folder[MAX_PATH];
-    snprintf(folder, sizeof folder, "%sks-%s-%lu-%lu", temp, tag, GetCurrentProcessId(),
-             GetTickCount());
-    RemoveTree(folder);
-    CreateDirectoryA(folder, NULL);
-    return folder;
-}
-
 void PutFile(const std::string &path)
 {
     for (size_t slash = path.find('\\', 3); slash != std::string::npos;
@@ -88,4 +76,23 @@ std::string BesideThisProgram(const char *relative)
     GetModuleFileNameA(NULL, self, sizeof self);
     std::string path = self;
     return path.substr(0, path.rfind('\\') + 1) + relative;
+}
+
+void InstallFolderTest::SetUp()
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    char name[MAX_PATH];
+    snprintf(name, sizeof name, "%sks \xE9\xFC %%-%lu-%lu", temp, GetCurrentProcessId(),
+             GetTickCount());
+    folder = name;
+    RemoveTree(folder);
+    CreateDirectoryA(folder.c_str(), NULL);
+    DeleteFileA(DesktopShortcut().c_str());
+}
+
+void InstallFolderTest::TearDown()
+{
+    RemoveTree(folder);
+    DeleteFileA(DesktopShortcut().c_str());
 }

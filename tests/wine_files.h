@@ -1,14 +1,12 @@
 // Laying out and inspecting installation folders on the real Windows file system, for tests.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
 #include "installed_files.h"
-
-// A new, empty folder under the temporary folder.
-std::string MakeTestFolder(const char *tag);
 
 // Creates a small file, and the folders above it.
 void PutFile(const std::string &path);
@@ -25,3 +23,16 @@ std::string DesktopShortcut();
 
 // A file or folder that the build put beside this test program.
 std::string BesideThisProgram(const char *relative);
+
+// Each test gets a new, empty folder under the temporary folder, and no desktop shortcut before
+// or after it. Its name holds letters the ANSI code page (1252) has, a space and a "%".
+class InstallFolderTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string At(const char *relative) const
+    {
+        return folder + "\\" + relative;
+    }
+    std::string folder;
+};

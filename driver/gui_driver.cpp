@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include "resource.h"
+
 std::string WindowText(HWND window)
 {
     char text[1024] = "";
@@ -21,6 +23,16 @@ struct WindowQuery {
     int count;
 };
 
+// A title ending in "*" matches every text that begins with what stands before the "*".
+static bool TitleMatches(const std::string &text, const char *title)
+{
+    size_t length = strlen(title);
+    if (length > 0 && title[length - 1] == '*') {
+        return text.compare(0, length - 1, title, length - 1) == 0;
+    }
+    return text == title;
+}
+
 static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
 {
     WindowQuery &query = *(WindowQuery *)lParam;
@@ -29,7 +41,7 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
     GetWindowThreadProcessId(window, &owner);
     GetClassNameA(window, className, sizeof className);
     if ((query.processId == 0 || owner == query.processId) && IsWindowVisible(window) &&
-        strcmp(className, query.className) == 0 && WindowText(window) == query.title) {
+        strcmp(className, query.className) == 0 && TitleMatches(WindowText(window), query.title)) {
         query.found = window;
         ++query.count;
         return query.countAll;
@@ -73,13 +85,17 @@ bool StartProgram(const std::string &exe, const std::string &folder, WORD showCo
                           folder.empty() ? NULL : folder.c_str(), &startup, &process) != FALSE;
 }
 
-bool StartUninstaller(const std::string &folder, WORD showCommand, PROCESS_INFORMATION &process)
+HWND StartUninstaller(const std::string &exe, const std::string &folder, WORD showCommand,
+                      PROCESS_INFORMATION &process)
 {
-    char self[MAX_PATH];
-    GetModuleFileNameA(NULL, self, sizeof self);
-    std::string exe = self;
-    exe = exe.substr(0, exe.rfind('\\')) + "\\KessamarUninstaller.exe";
-    return StartProgram(exe, folder, showCommand, process);
+    HWND dialog = NULL;
+    if (StartProgram(exe, folder, showCommand, process)) {
+        WaitFor([&] {
+            dialog = FindProcessWindow(process.dwProcessId, "#32770", kDialogCaption);
+            return dialog && !WindowText(GetDlgItem(dialog, IDC_STATUS)).empty();
+        });
+    }
+    return dialog;
 }
 
 void ClickButton(HWND dialog, int id)
@@ -90,13 +106,13 @@ void ClickButton(HWND dialog, int id)
 // Copies a screen rectangle into a top-down 32-bit bitmap and hands its pixels to the reader.
 template <typename Reader> static bool ReadScreen(const RECT &area, Reader reader)
 {
-    int width = area.right - area.left, height = area.bottom - area.top;
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biWidth = area.right - area.left;
+    info.bmiHeader.biHeight = -(area.bottom - area.top);
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biSizeImage = 4 * info.bmiHeader.biWidth * (area.bottom - area.top);
     void *bits = NULL;
     HDC screen = GetDC(NULL);
     HDC memory = CreateCompatibleDC(screen);
@@ -104,10 +120,11 @@ template <typename Reader> static bool ReadScreen(const RECT &area, Reader reade
     bool copied = false;
     if (capture) {
         HGDIOBJ previous = SelectObject(memory, capture);
-        copied = BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+        copied = BitBlt(memory, 0, 0, info.bmiHeader.biWidth, -info.bmiHeader.biHeight, screen,
+                        area.left, area.top, SRCCOPY);
         GdiFlush();
         if (copied) {
-            reader((const DWORD *)bits, width, height);
+            reader((const DWORD *)bits, info.bmiHeader);
         }
         SelectObject(memory, previous);
         DeleteObject(capture);
@@ -123,8 +140,8 @@ int CountScreenPixels(HWND window, COLORREF colour)
     GetWindowRect(window, &area);
     DWORD wanted = GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
     int count = 0;
-    ReadScreen(area, [&](const DWORD *pixels, int width, int height) {
-        for (int i = 0; i < width * height; ++i) {
+    ReadScreen(area, [&](const DWORD *pixels, const BITMAPINFOHEADER &header) {
+        for (DWORD i = 0; i < header.biSizeImage / 4; ++i) {
             count += (pixels[i] & 0xFFFFFF) == wanted;
         }
     });
@@ -134,33 +151,54 @@ int CountScreenPixels(HWND window, COLORREF colour)
 bool SaveScreenshot(const RECT &area, const char *path)
 {
     bool written = false;
-    ReadScreen(area, [&](const DWORD *pixels, int width, int height) {
-        int stride = (width * 3 + 3) & ~3;
+    ReadScreen(area, [&](const DWORD *pixels, const BITMAPINFOHEADER &header) {
         BITMAPFILEHEADER file = {};
-        BITMAPINFOHEADER header = {};
         file.bfType = 0x4D42; // "BM"
         file.bfOffBits = sizeof file + sizeof header;
-        file.bfSize = file.bfOffBits + stride * height;
-        header.biSize = sizeof header;
-        header.biWidth = width;
-        header.biHeight = height; // bottom-up rows follow
-        header.biPlanes = 1;
-        header.biBitCount = 24;
+        file.bfSize = file.bfOffBits + header.biSizeImage;
         HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-        if (out == INVALID_HANDLE_VALUE) {
-            return;
-        }
         DWORD done;
-        written = WriteFile(out, &file, sizeof file, &done, NULL) &&
-                  WriteFile(out, &header, sizeof header, &done, NULL);
-        std::string row(stride, '\0');
-        for (int y = height - 1; written && y >= 0; --y) {
-            for (int x = 0; x < width; ++x) {
-                memcpy(&row[x * 3], &pixels[y * width + x], 3);
-            }
-            written = WriteFile(out, row.data(), stride, &done, NULL) != FALSE;
-        }
+        written = out != INVALID_HANDLE_VALUE && WriteFile(out, &file, sizeof file, &done, NULL) &&
+                  WriteFile(out, &header, sizeof header, &done, NULL) &&
+                  WriteFile(out, pixels, header.biSizeImage, &done, NULL);
         CloseHandle(out);
     });
     return written;
+}
+
+std::string RunTypically(const std::string &exe, const std::string &folder, WORD showCommand,
+                         const StepReport &report, DWORD &exitCode)
+{
+    PROCESS_INFORMATION process = {};
+    auto end = [&](const char *broken) {
+        if (process.hProcess) {
+            TerminateProcess(process.hProcess, 1); // a broken run leaves no window waiting
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+        return std::string(broken);
+    };
+    HWND dialog = StartUninstaller(exe, folder, showCommand, process);
+    if (!dialog) {
+        return end("the dialog never appeared");
+    }
+    report(kDialogReady, dialog, NULL);
+    ClickButton(dialog, IDC_UNINSTALL);
+    HWND question = WaitForProcessWindow(process.dwProcessId, "#32770", kRemoveCaption);
+    if (!question) {
+        return end("no question");
+    }
+    report(kQuestionShown, dialog, question);
+    ClickButton(question, IDYES);
+    if (!WaitFor([&] { return WindowText(GetDlgItem(dialog, IDC_UNINSTALL)) == "Exit"; })) {
+        return end("no report");
+    }
+    report(kReportShown, dialog, NULL);
+    ClickButton(dialog, IDC_UNINSTALL);
+    if (WaitForSingleObject(process.hProcess, kPatienceMs) != WAIT_OBJECT_0) {
+        return end("the program did not end");
+    }
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    report(kProcessEnded, NULL, NULL);
+    return end("");
 }

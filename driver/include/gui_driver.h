@@ -1,8 +1,10 @@
-// Driving the uninstaller from a second process: finding its windows, reading, clicking, capturing.
+// Driving the uninstaller from a second process: its windows, their texts, clicks, the screen,
+// and one typical run from start to end.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 const DWORD kPatienceMs = 30000; // Wine starts slowly under emulation; a hung program still fails
@@ -28,7 +30,8 @@ template <typename Condition> bool WaitFor(Condition condition, DWORD timeoutMs 
 
 std::string WindowText(HWND window);
 
-// A visible top-level window of the process (any process for 0) with that class and title.
+// A visible top-level window of the process (any process for 0) with that class and title
+// (a title ending in "*" matches by its beginning).
 HWND FindProcessWindow(DWORD processId, const char *className, const char *title);
 HWND WaitForProcessWindow(DWORD processId, const char *className, const char *title);
 int CountProcessWindows(DWORD processId, const char *className, const char *title);
@@ -37,8 +40,9 @@ int CountProcessWindows(DWORD processId, const char *className, const char *titl
 bool StartProgram(const std::string &exe, const std::string &folder, WORD showCommand,
                   PROCESS_INFORMATION &process);
 
-// Starts the uninstaller that lies beside this program, with the folder as current directory.
-bool StartUninstaller(const std::string &folder, WORD showCommand, PROCESS_INFORMATION &process);
+// Starts the uninstaller and waits for its dialog to show a status line; NULL if it never does.
+HWND StartUninstaller(const std::string &exe, const std::string &folder, WORD showCommand,
+                      PROCESS_INFORMATION &process);
 
 // Clicks a button of a dialog or message box the way its own click would report it.
 void ClickButton(HWND dialog, int id);
@@ -46,5 +50,14 @@ void ClickButton(HWND dialog, int id);
 // Counts the pixels of a window, as the screen shows them, that have the given colour.
 int CountScreenPixels(HWND window, COLORREF colour);
 
-// Saves what the screen shows of a rectangle as a 24-bit BMP file.
+// Saves what the screen shows of a rectangle as a BMP file.
 bool SaveScreenshot(const RECT &area, const char *path);
+
+// The steps of a typical run, each reported once it is reached.
+enum RunStep { kDialogReady, kQuestionShown, kReportShown, kProcessEnded };
+using StepReport = std::function<void(RunStep step, HWND dialog, HWND question)>;
+
+// A typical run of the uninstaller in the folder: Uninstall, Yes, wait for the report, Exit,
+// wait for the end. Returns "" and the exit code, or what went wrong with the program ended.
+std::string RunTypically(const std::string &exe, const std::string &folder, WORD showCommand,
+                         const StepReport &report, DWORD &exitCode);
