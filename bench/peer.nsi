@@ -1,5 +1,6 @@
-; The benchmark's peer: the same uninstall job written the usual NSIS way. Built at benchmark time;
-; run silently once, it writes the uninstaller KessamarNsisUninstaller.exe beside itself.
+; The benchmark's peer: the same uninstall job written the usual NSIS way. Built at benchmark time,
+; with FILES naming the add-on's files as bench/run lists them; run silently once, it writes the
+; uninstaller KessamarNsisUninstaller.exe beside itself.
 !include LogicLib.nsh
 
 Name "Kessamar"
@@ -33,21 +34,7 @@ UninstPage instfiles
 Section "-un.Kessamar files"
     StrCpy $Found 0
     StrCpy $Failed 0
-    !insertmacro RemoveFile "$INSTDIR\System\Kessamar.u"
-    !insertmacro RemoveFile "$INSTDIR\System\KessamarText.u"
-    !insertmacro RemoveFile "$INSTDIR\System\KessamarAudioKS.u"
-    !insertmacro RemoveFile "$INSTDIR\System\Kessamar.ini"
-    !insertmacro RemoveFile "$INSTDIR\System\Kessamar.ico"
-    !insertmacro RemoveFile "$INSTDIR\Music\Kessamar_Intro.umx"
-    !insertmacro RemoveFile "$INSTDIR\Textures\kessamar.utx"
-    !insertmacro RemoveFile "$INSTDIR\Textures\KSMenuTex.utx"
-    !insertmacro RemoveFile "$INSTDIR\Maps\KSMenu.kx"
-    !insertmacro RemoveFile "$INSTDIR\Maps\Kessamar_Eend.kx"
-    !insertmacro RemoveFile "$INSTDIR\Maps\16_Kessamar_Intro.kx"
-    !insertmacro RemoveFile "$INSTDIR\Maps\16_Kessamar_House.kx"
-    !insertmacro RemoveFile "$INSTDIR\Maps\16_Kessamar_Halvek.kx"
-    !insertmacro RemoveFile "$INSTDIR\Maps\16_Kessamar_Vorn.kx"
-    !insertmacro RemoveFile "$INSTDIR\Kessamar.lnk"
+    !include "${FILES}"
 SectionEnd
 
 Section "un.Desktop shortcut"

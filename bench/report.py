@@ -6,6 +6,8 @@ import statistics
 import subprocess
 import sys
 
+import pefile
+
 bench, ours_exe, nsis_exe = sys.argv[1:4]
 PROGRAMS = ('ours', 'nsis')
 
@@ -51,9 +53,8 @@ def file_calls(who):
 
 
 def imports(exe):
-    dump = subprocess.run(['i686-w64-mingw32-objdump', '-p', exe], capture_output=True,
-                          text=True, check=True).stdout
-    return ', '.join(sorted(set(re.findall(r'DLL Name: (\S+)', dump)), key=str.upper))
+    dlls = {entry.dll.decode() for entry in pefile.PE(exe).DIRECTORY_ENTRY_IMPORT}
+    return ', '.join(sorted(dlls, key=str.upper))
 
 
 def spread(values):
