@@ -1,0 +1,141 @@
+// Drives one typical uninstall in the current folder: ours with screenshots for scripts/demo, or
+// ours or the NSIS peer with timings for bench/run.
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+#include <string>
+
+#include "gui_driver.h"
+#include "resource.h"
+
+static LARGE_INTEGER g_start, g_frequency;
+
+static double ElapsedMs()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return (now.QuadPart - g_start.QuadPart) * 1000.0 / g_frequency.QuadPart;
+}
+
+// The dialog, and the question over it while there is one, as the screen shows them.
+static void Shoot(const std::string &shots, HWND dialog, HWND question, const char *name)
+{
+    Sleep(700); // let Wine finish painting
+    RECT area, questionArea;
+    GetWindowRect(dialog, &area);
+    if (question && GetWindowRect(question, &questionArea)) {
+        UnionRect(&area, &area, &questionArea);
+    }
+    std::string path = shots + "\\" + name;
+    printf("  screenshot %s: %s\n", name, SaveScreenshot(area, path.c_str()) ? "saved" : "FAILED");
+}
+
+static std::string WalkThrough(const char *exe, const std::string &shots)
+{
+    auto text = [](HWND window, int id) { return WindowText(GetDlgItem(window, id)); };
+    StepReport report = [&](RunStep step, HWND dialog, HWND question) {
+        if (step == kDialogReady) {
+            printf("Dialog:   \"%s\", Delete Desktop Shortcut %s\n",
+                   text(dialog, IDC_STATUS).c_str(),
+                   IsDlgButtonChecked(dialog, IDC_DELETE_SHORTCUT) ? "checked" : "unchecked");
+            Shoot(shots, dialog, NULL, "1-ready.bmp");
+        } else if (step == kQuestionShown) {
+            printf("Question: \"%s\" -> Yes\n", text(question, 0xFFFF).c_str());
+            Shoot(shots, dialog, question, "2-confirm.bmp");
+        } else if (step == kReportShown) {
+            printf("Report:   \"%s\"\n          \"%s\"\n", text(dialog, IDC_STATUS).c_str(),
+                   text(dialog, IDC_STATUS2).c_str());
+            Shoot(shots, dialog, NULL, "3-report.bmp");
+        }
+    };
+    DWORD exitCode = 1;
+    std::string broken = RunTypically(exe, "", SW_SHOWNORMAL, report, exitCode);
+    if (broken.empty()) {
+        printf("Exit:     the uninstaller ended with code %lu\n", exitCode);
+    }
+    return broken.empty() && exitCode != 0 ? "a non-zero exit code" : broken;
+}
+
+static std::string TimeOurs(const char *exe, double (&reached)[4])
+{
+    DWORD exitCode;
+    return RunTypically(
+        exe, "", SW_SHOWNORMAL, [&](RunStep step, HWND, HWND) { reached[step] = ElapsedMs(); },
+        exitCode);
+}
+
+// The NSIS peer copies itself to the temporary folder and runs the copy, so its window may
+// belong to any process; the window is titled after the page shown ("Kessamar Uninstall:
+// Confirmation"...). Pages: confirmation (Next), components (Uninstall), progress (Close).
+static std::string TimeNsis(const char *exe, double (&reached)[4])
+{
+    PROCESS_INFORMATION process = {};
+    if (!StartProgram(exe, "", SW_SHOWNORMAL, process)) {
+        return "cannot start";
+    }
+    HANDLE shown = NULL; // the process that shows the window
+    auto broken = [&](const std::string &what) {
+        TerminateProcess(process.hProcess, 1);
+        if (shown) {
+            TerminateProcess(shown, 1);
+        }
+        return what;
+    };
+    const char *buttons[] = {"&Next >", "&Uninstall", "&Close"};
+    HWND window = NULL, button = NULL;
+    for (int page = 0; page < 3; ++page) {
+        if (!WaitFor([&] {
+                window = FindProcessWindow(0, "#32770", "Kessamar Uninstall*");
+                button = GetDlgItem(window, IDOK);
+                return button && IsWindowEnabled(button) && WindowText(button) == buttons[page];
+            })) {
+            return broken(std::string("no page with ") + buttons[page] + ", but \"" +
+                          WindowText(window) + "\" with \"" + WindowText(button) + "\"");
+        }
+        reached[page] = ElapsedMs();
+        if (page < 2) {
+            ClickButton(window, IDOK);
+        }
+    }
+    DWORD windowProcessId = 0;
+    GetWindowThreadProcessId(window, &windowProcessId);
+    shown = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, windowProcessId);
+    // A Close clicked the moment it is enabled is sometimes lost: click again until it goes.
+    WaitFor([&] {
+        PostMessageA(button, BM_CLICK, 0, 0);
+        return WaitFor([&] { return !IsWindow(window); }, 250);
+    });
+    HANDLE both[] = {process.hProcess, shown};
+    if (!shown || WaitForMultipleObjects(2, both, TRUE, kPatienceMs) != WAIT_OBJECT_0) {
+        return broken("did not exit");
+    }
+    reached[kProcessEnded] = ElapsedMs();
+    return "";
+}
+
+int main(int argc, char **argv)
+{
+    QueryPerformanceFrequency(&g_frequency);
+    QueryPerformanceCounter(&g_start);
+    double reached[4] = {};
+    std::string mode = argc > 1 ? argv[1] : "", broken;
+    if (argc == 4 && mode == "shots") {
+        broken = WalkThrough(argv[2], argv[3]);
+    } else if (argc == 3 && (mode == "ours" || mode == "nsis")) {
+        broken = mode == "ours" ? TimeOurs(argv[2], reached) : TimeNsis(argv[2], reached);
+    } else {
+        printf("usage: drive shots UNINSTALLER FOLDER | drive ours|nsis EXE\n"
+               "       (in the installation folder)\n");
+        return 2;
+    }
+    if (!broken.empty()) {
+        printf("broken: %s\n", broken.c_str());
+        return 1;
+    }
+    if (mode != "shots") {
+        printf("ready_ms=%.0f confirm_to_report_ms=%.0f whole_ms=%.0f\n", reached[kDialogReady],
+               reached[kReportShown] - reached[kQuestionShown], reached[kProcessEnded]);
+    }
+    return 0;
+}
