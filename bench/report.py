@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Turns bench/measure's timings and relay traces into the benchmark table (Markdown)."""
+"""Turns bench/measure's timings and relay traces into the benchmark table (Markdown), and puts
+it into the README when one is named. With --relay, names the calls that the trace relays."""
 import os
 import re
 import statistics
@@ -8,7 +9,6 @@ import sys
 
 import pefile
 
-bench, ours_exe, nsis_exe = sys.argv[1:4]
 PROGRAMS = ('ours', 'nsis')
 
 
@@ -26,6 +26,11 @@ EXISTENCE = {'GetFileAttributesA', 'GetFileAttributesW', 'GetFileAttributesExA',
 WRITES = {'WriteFile', 'CopyFileA', 'CopyFileW', 'CopyFileExW', 'MoveFileA', 'MoveFileW',
           'MoveFileExA', 'MoveFileExW', 'CreateDirectoryA', 'CreateDirectoryW',
           'GetTempFileNameA', 'GetTempFileNameW'}
+RELAYED = EXISTENCE | WRITES | {'DeleteFileA', 'DeleteFileW', 'RemoveDirectoryA',
+                                'RemoveDirectoryW', 'CreateFileA', 'CreateFileW'}
+if sys.argv[1] == '--relay':
+    sys.exit(print(';'.join(sorted(RELAYED))))
+bench, ours_exe, nsis_exe = sys.argv[1:4]
 
 
 def file_calls(who):
@@ -89,9 +94,14 @@ for key, label in (('existence', 'Existence tests (16 files, 5 folders)'),
     rows.append((label, str(calls['ours'][key]), str(calls['nsis'][key]),
                  ratio(calls['ours'][key], calls['nsis'][key])))
 
-print(f'Typical run (15 files, desktop shortcut, empty Save), {len(runs["ours"])} interleaved '
-      f'runs each, median (min–max); {wine} on this machine.\n')
-print('| Measure | Ours | NSIS | Ours / NSIS |')
-print('|---|---|---|---|')
-for row in rows:
-    print('| ' + ' | '.join(row) + ' |')
+table = [f'Typical run (15 files, desktop shortcut, empty Save), {len(runs["ours"])} interleaved '
+         f'runs each, median (min–max); {wine} on this machine.\n',
+         '| Measure | Ours | NSIS | Ours / NSIS |', '|---|---|---|---|']
+table = '\n'.join(table + ['| ' + ' | '.join(row) + ' |' for row in rows])
+print(table)
+if len(sys.argv) > 4:
+    readme = open(sys.argv[4]).read()
+    start, end = '<!-- footprint:start -->', '<!-- footprint:end -->'
+    readme = re.sub(re.escape(start) + '.*?' + re.escape(end),
+                    lambda _: f'{start}\n{table}\n{end}', readme, flags=re.S)
+    open(sys.argv[4], 'w').write(readme)

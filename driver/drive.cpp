@@ -57,14 +57,6 @@ static std::string WalkThrough(const char *exe, const std::string &shots)
     return broken.empty() && exitCode != 0 ? "a non-zero exit code" : broken;
 }
 
-static std::string TimeOurs(const char *exe, double (&reached)[4])
-{
-    DWORD exitCode;
-    return RunTypically(
-        exe, "", SW_SHOWNORMAL, [&](RunStep step, HWND, HWND) { reached[step] = ElapsedMs(); },
-        exitCode);
-}
-
 // The NSIS peer copies itself to the temporary folder and runs the copy, so its window may
 // belong to any process; the window is titled after the page shown ("Kessamar Uninstall:
 // Confirmation"...). Pages: confirmation (Next), components (Uninstall), progress (Close).
@@ -76,10 +68,8 @@ static std::string TimeNsis(const char *exe, double (&reached)[4])
     }
     HANDLE shown = NULL; // the process that shows the window
     auto broken = [&](const std::string &what) {
-        TerminateProcess(process.hProcess, 1);
-        if (shown) {
-            TerminateProcess(shown, 1);
-        }
+        EndProgram(process);
+        TerminateProcess(shown, 1);
         return what;
     };
     const char *buttons[] = {"&Next >", "&Uninstall", "&Close"};
@@ -119,11 +109,15 @@ int main(int argc, char **argv)
     QueryPerformanceFrequency(&g_frequency);
     QueryPerformanceCounter(&g_start);
     double reached[4] = {};
+    auto stamp = [&](RunStep step, HWND, HWND) { reached[step] = ElapsedMs(); };
+    DWORD exitCode;
     std::string mode = argc > 1 ? argv[1] : "", broken;
     if (argc == 4 && mode == "shots") {
         broken = WalkThrough(argv[2], argv[3]);
-    } else if (argc == 3 && (mode == "ours" || mode == "nsis")) {
-        broken = mode == "ours" ? TimeOurs(argv[2], reached) : TimeNsis(argv[2], reached);
+    } else if (argc == 3 && mode == "ours") {
+        broken = RunTypically(argv[2], "", SW_SHOWNORMAL, stamp, exitCode);
+    } else if (argc == 3 && mode == "nsis") {
+        broken = TimeNsis(argv[2], reached);
     } else {
         printf("usage: drive shots UNINSTALLER FOLDER | drive ours|nsis EXE\n"
                "       (in the installation folder)\n");

@@ -16,22 +16,10 @@ std::string WindowText(HWND window)
 
 struct WindowQuery {
     DWORD processId;
-    const char *className;
-    const char *title;
-    bool countAll;
+    const char *className, *title;
+    int *count; // when set, every match is counted
     HWND found;
-    int count;
 };
-
-// A title ending in "*" matches every text that begins with what stands before the "*".
-static bool TitleMatches(const std::string &text, const char *title)
-{
-    size_t length = strlen(title);
-    if (length > 0 && title[length - 1] == '*') {
-        return text.compare(0, length - 1, title, length - 1) == 0;
-    }
-    return text == title;
-}
 
 static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
 {
@@ -40,36 +28,30 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
     char className[64] = "";
     GetWindowThreadProcessId(window, &owner);
     GetClassNameA(window, className, sizeof className);
+    size_t length = strlen(query.title);
+    bool prefix = length > 0 && query.title[length - 1] == '*';
+    std::string text = WindowText(window);
     if ((query.processId == 0 || owner == query.processId) && IsWindowVisible(window) &&
-        strcmp(className, query.className) == 0 && TitleMatches(WindowText(window), query.title)) {
+        strcmp(className, query.className) == 0 &&
+        (prefix ? text.compare(0, length - 1, query.title, length - 1) == 0
+                : text == query.title)) {
         query.found = window;
-        ++query.count;
-        return query.countAll;
+        return query.count ? ++*query.count > 0 : FALSE;
     }
     return TRUE;
 }
 
-HWND FindProcessWindow(DWORD processId, const char *className, const char *title)
+HWND FindProcessWindow(DWORD processId, const char *className, const char *title, int *count)
 {
-    WindowQuery query = {processId, className, title, false, NULL, 0};
+    WindowQuery query = {processId, className, title, count, NULL};
     EnumWindows(MatchWindow, (LPARAM)&query);
     return query.found;
-}
-
-int CountProcessWindows(DWORD processId, const char *className, const char *title)
-{
-    WindowQuery query = {processId, className, title, true, NULL, 0};
-    EnumWindows(MatchWindow, (LPARAM)&query);
-    return query.count;
 }
 
 HWND WaitForProcessWindow(DWORD processId, const char *className, const char *title)
 {
     HWND window = NULL;
-    WaitFor([&] {
-        window = FindProcessWindow(processId, className, title);
-        return window != NULL;
-    });
+    WaitFor([&] { return (window = FindProcessWindow(processId, className, title)) != NULL; });
     return window;
 }
 
@@ -83,6 +65,17 @@ bool StartProgram(const std::string &exe, const std::string &folder, WORD showCo
     startup.wShowWindow = showCommand;
     return CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL,
                           folder.empty() ? NULL : folder.c_str(), &startup, &process) != FALSE;
+}
+
+void EndProgram(PROCESS_INFORMATION &process)
+{
+    if (process.hProcess) {
+        TerminateProcess(process.hProcess, 1); // no effect once it has ended
+        WaitForSingleObject(process.hProcess, 5000);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        process = PROCESS_INFORMATION();
+    }
 }
 
 HWND StartUninstaller(const std::string &exe, const std::string &folder, WORD showCommand,
@@ -171,11 +164,7 @@ std::string RunTypically(const std::string &exe, const std::string &folder, WORD
 {
     PROCESS_INFORMATION process = {};
     auto end = [&](const char *broken) {
-        if (process.hProcess) {
-            TerminateProcess(process.hProcess, 1); // a broken run leaves no window waiting
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
-        }
+        EndProgram(process); // a broken run leaves no window waiting
         return std::string(broken);
     };
     HWND dialog = StartUninstaller(exe, folder, showCommand, process);

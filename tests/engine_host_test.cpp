@@ -14,6 +14,9 @@ namespace {
 const std::string kInstall = "C:\\Games\\Host";
 const std::string kDesktop = "C:\\Users\\Player\\Desktop";
 const std::string kDesktopShortcut = kDesktop + "\\Kessamar.lnk";
+const char kAllFoldersGone[] = "Savegame folder deleted, there were no savegames.";
+const char kSaveKept[] = "Savegame folder was not deleted";
+const char kFoldersLeft[] = "Not all folders have been deleted";
 
 std::string Row(int row, const std::string &folder = kInstall)
 {
@@ -112,77 +115,37 @@ TEST(Report, TextsForEachOutcome)
         const char *folders;
         bool loseRow1AfterScan = false;
     } cases[] = {
-        {"everything, shortcut deleted",
-         {kEveryRow, true},
-         true,
-         "Uninstallation complete. 16 files deleted",
-         "Savegame folder deleted, there were no savegames."},
-        {"everything, box unchecked",
-         {kEveryRow, true},
-         false,
-         "Uninstallation complete. 15 files deleted",
-         "Savegame folder deleted, there were no savegames."},
-        {"read-only row",
-         {kEveryRow, false, true, false, row3},
-         false,
-         "Uninstallation incomplete: 14 of 15 found files deleted",
-         "Not all folders have been deleted"},
-        {"read-only row, shortcut deleted",
-         {kEveryRow, true, true, false, row3},
-         true,
-         "Uninstallation incomplete: 15 of 16 found files deleted",
-         "Not all folders have been deleted"},
-        {"read-only shortcut in the install folder",
-         {kEveryRow, false, true, false, row15},
-         false,
-         "Uninstallation incomplete: 14 of 15 found files deleted",
-         "Savegame folder deleted, there were no savegames."},
-        {"every deletion fails",
-         {kEveryRow, true, true, false, kEveryRow, true},
-         true,
-         "No files deleted",
-         "Not all folders have been deleted"},
-        {"desktop shortcut deletion fails",
-         {kEveryRow, true, true, false, 0, true},
-         true,
-         "Uninstallation incomplete: 15 of 16 found files deleted",
-         "Savegame folder deleted, there were no savegames."},
-        {"nothing found",
-         {0, false, false},
-         false,
-         "No files deleted",
-         "Not all folders have been deleted"},
-        {"nothing found but the desktop shortcut",
-         {0, true, false},
-         true,
-         "Uninstallation complete. 1 files deleted",
-         "Not all folders have been deleted"},
-        {"savegames kept",
-         {kEveryRow, false, true, true},
-         false,
-         "Uninstallation complete. 15 files deleted",
-         "Savegame folder was not deleted"},
-        {"no Save folder",
-         {kEveryRow, false, false},
-         false,
-         "Uninstallation complete. 15 files deleted",
-         "Savegame folder was not deleted"},
-        {"Save is a linked folder",
-         {kEveryRow, false, true, false, 0, false, 1u << 4},
-         false,
-         "Uninstallation complete. 15 files deleted",
-         "Savegame folder was not deleted"},
+        // clang-format off
+        {"everything, shortcut deleted", {kEveryRow, true}, true,
+         "Uninstallation complete. 16 files deleted", kAllFoldersGone},
+        {"everything, box unchecked", {kEveryRow, true}, false,
+         "Uninstallation complete. 15 files deleted", kAllFoldersGone},
+        {"read-only row", {kEveryRow, false, true, false, row3}, false,
+         "Uninstallation incomplete: 14 of 15 found files deleted", kFoldersLeft},
+        {"read-only row, shortcut deleted", {kEveryRow, true, true, false, row3}, true,
+         "Uninstallation incomplete: 15 of 16 found files deleted", kFoldersLeft},
+        {"read-only shortcut in the install folder", {kEveryRow, false, true, false, row15}, false,
+         "Uninstallation incomplete: 14 of 15 found files deleted", kAllFoldersGone},
+        {"every deletion fails", {kEveryRow, true, true, false, kEveryRow, true}, true,
+         "No files deleted", kFoldersLeft},
+        {"desktop shortcut deletion fails", {kEveryRow, true, true, false, 0, true}, true,
+         "Uninstallation incomplete: 15 of 16 found files deleted", kAllFoldersGone},
+        {"nothing found", {0, false, false}, false,
+         "No files deleted", kFoldersLeft},
+        {"nothing found but the desktop shortcut", {0, true, false}, true,
+         "Uninstallation complete. 1 files deleted", kFoldersLeft},
+        {"savegames kept", {kEveryRow, false, true, true}, false,
+         "Uninstallation complete. 15 files deleted", kSaveKept},
+        {"no Save folder", {kEveryRow, false, false}, false,
+         "Uninstallation complete. 15 files deleted", kSaveKept},
+        {"Save is a linked folder", {kEveryRow, false, true, false, 0, false, 1u << 4}, false,
+         "Uninstallation complete. 15 files deleted", kSaveKept},
         {"Maps is a linked folder: its maps go, the link stays",
-         {kEveryRow, false, true, false, 0, false, 1u << 3},
-         false,
-         "Uninstallation complete. 15 files deleted",
-         "Not all folders have been deleted"},
-        {"a file vanished after the scan",
-         {kEveryRow, false, true},
-         false,
-         "Uninstallation incomplete: 14 of 15 found files deleted",
-         "Savegame folder deleted, there were no savegames.",
-         true},
+         {kEveryRow, false, true, false, 0, false, 1u << 3}, false,
+         "Uninstallation complete. 15 files deleted", kFoldersLeft},
+        {"a file vanished after the scan", {kEveryRow, false, true}, false,
+         "Uninstallation incomplete: 14 of 15 found files deleted", kAllFoldersGone, true},
+        // clang-format on
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -258,9 +221,7 @@ void ModelReport(const ModelCase &c, int &found, int &failed, std::string &statu
                  found - failed, found);
     }
     status = text;
-    folders = folderLeft   ? "Not all folders have been deleted"
-              : c.savegame ? "Savegame folder was not deleted"
-                           : "Savegame folder deleted, there were no savegames.";
+    folders = folderLeft ? kFoldersLeft : c.savegame ? kSaveKept : kAllFoldersGone;
 }
 
 // Every subset of rows, under several failure patterns, against the model. Split by the desktop
@@ -378,7 +339,7 @@ TEST(MendedFaults, PathsThatDoNotFitAreNeverCutShort)
             texturesTried |= call == "rmdir " + longInstall + "\\Textures";
         }
         EXPECT_EQ(texturesTried, length == 240);
-        EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
+        EXPECT_STREQ(report.folderText, kFoldersLeft);
         EXPECT_EQ(g_fake.folders.count(longInstall + "\\Save"), 0u) << "Save still fits";
     }
 }
@@ -396,7 +357,7 @@ TEST(MendedFaults, UnreadableInstallFolderTouchesNothing)
     UninstallReport report = RunUninstall(false);
     EXPECT_EQ(g_fake.calls, (std::vector<std::string>{"desktop", "exists " + kDesktopShortcut}));
     EXPECT_STREQ(report.statusText, "No files deleted");
-    EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
+    EXPECT_STREQ(report.folderText, kFoldersLeft);
 }
 
 TEST(MendedFaults, DesktopWithoutUsablePathMeansNoShortcut)

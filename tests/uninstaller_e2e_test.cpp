@@ -17,14 +17,7 @@ class Uninstaller : public InstallFolderTest {
   protected:
     void TearDown() override
     {
-        if (process.hProcess) {
-            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-                TerminateProcess(process.hProcess, 1);
-                WaitForSingleObject(process.hProcess, 5000);
-            }
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
-        }
+        EndProgram(process);
         InstallFolderTest::TearDown();
     }
 
@@ -37,27 +30,15 @@ class Uninstaller : public InstallFolderTest {
         ASSERT_TRUE(dialog != NULL) << "the dialog never appeared";
     }
 
-    HWND Control(int id)
-    {
-        return GetDlgItem(dialog, id);
-    }
-    std::string Text(int id)
-    {
-        return WindowText(Control(id));
-    }
+    HWND Control(int id) { return GetDlgItem(dialog, id); }
+    std::string Text(int id) { return WindowText(Control(id)); }
     bool BoxChecked()
     {
         return SendMessageA(Control(IDC_DELETE_SHORTCUT), BM_GETCHECK, 0, 0) == BST_CHECKED;
     }
-    bool BoxEnabled()
-    {
-        return IsWindowEnabled(Control(IDC_DELETE_SHORTCUT)) != FALSE;
-    }
+    bool BoxEnabled() { return IsWindowEnabled(Control(IDC_DELETE_SHORTCUT)) != FALSE; }
 
-    void Click(int id)
-    {
-        ClickButton(dialog, id);
-    }
+    void Click(int id) { ClickButton(dialog, id); }
     void ToggleBox()
     {
         bool before = BoxChecked();
@@ -302,7 +283,9 @@ TEST_F(Uninstaller, NoQuestionOnTopOfAQuestion)
     PostMessageA(dialog, WM_CLOSE, 0, 0);
     EXPECT_FALSE(WaitFor(
         [&] {
-            return CountProcessWindows(process.dwProcessId, "#32770", kRemoveCaption) > 1 ||
+            int questions = 0;
+            FindProcessWindow(process.dwProcessId, "#32770", kRemoveCaption, &questions);
+            return questions > 1 ||
                    FindProcessWindow(process.dwProcessId, "#32770", kQuitCaption) != NULL;
         },
         2000))
@@ -311,8 +294,8 @@ TEST_F(Uninstaller, NoQuestionOnTopOfAQuestion)
     ClickButton(question, IDYES);
     ASSERT_TRUE(WaitFor([&] { return Text(IDC_UNINSTALL) == "Exit"; }));
     EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 15 files deleted");
-    EXPECT_TRUE(WaitFor(
-        [&] { return CountProcessWindows(process.dwProcessId, "#32770", kRemoveCaption) == 0; }));
+    EXPECT_TRUE(
+        WaitFor([&] { return !FindProcessWindow(process.dwProcessId, "#32770", kRemoveCaption); }));
     EXPECT_EQ(FindProcessWindow(process.dwProcessId, "#32770", kQuitCaption), (HWND)NULL);
     Click(IDC_UNINSTALL);
     EXPECT_EQ(ExitCode(), 0u);

@@ -30,9 +30,6 @@ class InstallFolderTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
-    std::string At(const char *relative) const
-    {
-        return folder + "\\" + relative;
-    }
+    std::string At(const char *relative) const { return folder + "\\" + relative; }
     std::string folder;
 };

@@ -30,15 +30,18 @@ template <typename Condition> bool WaitFor(Condition condition, DWORD timeoutMs 
 
 std::string WindowText(HWND window);
 
-// A visible top-level window of the process (any process for 0) with that class and title
-// (a title ending in "*" matches by its beginning).
-HWND FindProcessWindow(DWORD processId, const char *className, const char *title);
+// A visible top-level window of the process (any process for 0) with that class and title; a
+// title ending in "*" matches by its beginning. With a count, every match is counted.
+HWND FindProcessWindow(DWORD processId, const char *className, const char *title,
+                       int *count = nullptr);
 HWND WaitForProcessWindow(DWORD processId, const char *className, const char *title);
-int CountProcessWindows(DWORD processId, const char *className, const char *title);
 
 // An empty folder starts the program in this process's current folder.
 bool StartProgram(const std::string &exe, const std::string &folder, WORD showCommand,
                   PROCESS_INFORMATION &process);
+
+// Ends the program if it still runs, and lets go of it.
+void EndProgram(PROCESS_INFORMATION &process);
 
 // Starts the uninstaller and waits for its dialog to show a status line; NULL if it never does.
 HWND StartUninstaller(const std::string &exe, const std::string &folder, WORD showCommand,
