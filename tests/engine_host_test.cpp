@@ -86,10 +86,7 @@ TEST(StartupStatus, TextAndNothingFoundFlagForEachFoundCount)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.found);
-        Layout layout;
-        layout.presentRows = (1u << c.found) - 1;
-        layout.desktopShortcut = true; // never changes the found count at scan time
-        LayOut(layout);
+        LayOut({(1u << c.found) - 1, true}); // a desktop shortcut never counts at scan time
         ScanInstallation();
         EXPECT_EQ(g_uninstall.foundCount, c.found);
         EXPECT_EQ(g_uninstall.nothingFound, c.found == 0);
@@ -166,10 +163,7 @@ TEST(Report, TextsForEachOutcome)
 
 TEST(EngineCalls, OneFullRunTouchesEachPathOnceInOrder)
 {
-    Layout layout;
-    layout.presentRows = kEveryRow & ~(1u << 1) & ~(1u << 9); // rows 2 and 10 missing
-    layout.desktopShortcut = true;
-    LayOut(layout);
+    LayOut({kEveryRow & ~(1u << 1) & ~(1u << 9), true}); // rows 2 and 10 missing
     ScanInstallation();
     RunUninstall(true);
 
@@ -244,15 +238,9 @@ void CheckEverySubset(bool shortcutPresent, bool box)
     int mismatches = 0;
     for (unsigned present = 0; present <= kEveryRow && mismatches < 5; ++present) {
         for (const Variant &v : variants) {
-            unsigned lowest = present & (0u - present);
-            ModelCase c = {present,
-                           v.failures == 2   ? kEveryRow
-                           : v.failures == 1 ? lowest
-                                             : 0,
-                           v.emptyFolders,
-                           v.savegame,
-                           box,
-                           v.failures > 0};
+            unsigned lowestRow = present & (0u - present);
+            unsigned locked = v.failures == 2 ? kEveryRow : v.failures == 1 ? lowestRow : 0;
+            ModelCase c = {present, locked, v.emptyFolders, v.savegame, box, v.failures > 0};
             LayOut(
                 {present, shortcutPresent, v.emptyFolders, v.savegame, c.locked, c.shortcutFails});
             g_fake.logCalls = false;
@@ -346,8 +334,7 @@ TEST(MendedFaults, PathsThatDoNotFitAreNeverCutShort)
 
 TEST(MendedFaults, UnreadableInstallFolderTouchesNothing)
 {
-    Layout layout;
-    LayOut(layout);
+    LayOut({});
     g_uninstall.installFolder[0] = '\0'; // as the shell leaves it when the folder cannot be read
     AddFile("\\System\\Kessamar.u");     // what a drive-root path would have reached
     ScanInstallation();
@@ -363,8 +350,7 @@ TEST(MendedFaults, UnreadableInstallFolderTouchesNothing)
 TEST(MendedFaults, DesktopWithoutUsablePathMeansNoShortcut)
 {
     for (const std::string &desktop : {std::string(), "C:\\" + std::string(250, 'd')}) {
-        Layout layout;
-        LayOut(layout);
+        LayOut({});
         g_fake.desktop = desktop;
         AddFile("\\Kessamar.lnk");
         ScanInstallation();

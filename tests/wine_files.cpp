@@ -6,10 +6,7 @@
 
 void PutFile(const std::string &path)
 {
-    for (size_t slash = path.find('\\', 3); slash != std::string::npos;
-         slash = path.find('\\', slash + 1)) {
-        CreateDirectoryA(path.substr(0, slash).c_str(), NULL);
-    }
+    SHCreateDirectoryExA(NULL, path.substr(0, path.rfind('\\')).c_str(), NULL);
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file != INVALID_HANDLE_VALUE) {
