@@ -1,7 +1,6 @@
 // Drives one typical uninstall in the current folder: ours with screenshots for scripts/demo, or
 // ours or the NSIS peer with timings for bench/run.
 #include <stdio.h>
-#include <string.h>
 #include <windows.h>
 
 #include <string>

@@ -21,6 +21,19 @@ struct WindowQuery {
     HWND found;
 };
 
+// A title ending in "*" matches every text that begins with what stands before the "*".
+static bool TitleMatches(HWND window, const char *title)
+{
+    std::string text = WindowText(window);
+    size_t length = strlen(title);
+    if (length > 0 && title[length - 1] == '*') {
+        return text.compare(0, length - 1, title, length - 1) == 0;
+    }
+    return text == title;
+}
+
+// The title is read last: reading it sends a message to the window's owner, which other
+// processes' windows need not be asked.
 static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
 {
     WindowQuery &query = *(WindowQuery *)lParam;
@@ -28,13 +41,8 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
     char className[64] = "";
     GetWindowThreadProcessId(window, &owner);
     GetClassNameA(window, className, sizeof className);
-    size_t length = strlen(query.title);
-    bool prefix = length > 0 && query.title[length - 1] == '*';
-    std::string text = WindowText(window);
     if ((query.processId == 0 || owner == query.processId) && IsWindowVisible(window) &&
-        strcmp(className, query.className) == 0 &&
-        (prefix ? text.compare(0, length - 1, query.title, length - 1) == 0
-                : text == query.title)) {
+        strcmp(className, query.className) == 0 && TitleMatches(window, query.title)) {
         query.found = window;
         return query.count ? ++*query.count > 0 : FALSE;
     }
