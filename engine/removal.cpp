@@ -1,4 +1,6 @@
 // The removal of what the scan found, and the report of how it went.
+#include <string.h>
+
 #include "platform.h"
 
 static const char *const kContentFolderPatterns[] = {
@@ -8,6 +10,8 @@ static const char *const kContentFolderPatterns[] = {
     "%s\\Maps",
 };
 const char kSaveFolderPattern[] = "%s\\Save";
+// The install folder's shortcut, named as the desktop shortcut is: "%s\\Kessamar.lnk".
+const int kShortcutRow = kExpectedFiles - 1;
 
 static void DeleteFoundFiles()
 {
@@ -17,16 +21,29 @@ static void DeleteFoundFiles()
         }
         char path[kPathSize];
         if (!ComposePath(path, InstallManifest[row].pattern, g_uninstall.installFolder) ||
-            !PlatformDeleteFile(path)) {
+            !PlatformDeleteFile(path, strlen(g_uninstall.installFolder))) {
             ++g_uninstall.failureCount;
         }
     }
 }
 
+// Started on the desktop, the program finds the desktop shortcut also as the install folder's
+// shortcut: one file, which the rows delete and count.
+static bool DesktopShortcutIsARow()
+{
+    char row[kPathSize];
+    return g_uninstall.desktopShortcutFound && g_uninstall.found[kShortcutRow] &&
+           ComposePath(row, InstallManifest[kShortcutRow].pattern, g_uninstall.installFolder) &&
+           PlatformSameFile(row, g_uninstall.desktopShortcutPath);
+}
+
 static void DeleteDesktopShortcut()
 {
-    // Only the path the scan found is ever deleted; the shortcut counts as found either way.
-    if (!g_uninstall.desktopShortcutFound || !PlatformDeleteFile(g_uninstall.desktopShortcutPath)) {
+    // Only the path the scan found is ever deleted, inside the desktop folder it was composed
+    // from; the shortcut counts as found either way.
+    const char *path = g_uninstall.desktopShortcutPath;
+    const char *name = strrchr(path, '\\');
+    if (!g_uninstall.desktopShortcutFound || !name || !PlatformDeleteFile(path, name - path)) {
         ++g_uninstall.failureCount;
     }
     ++g_uninstall.foundCount;
@@ -36,7 +53,8 @@ static void DeleteDesktopShortcut()
 static bool RemoveInstallSubfolder(const char *pattern)
 {
     char path[kPathSize];
-    return ComposePath(path, pattern, g_uninstall.installFolder) && PlatformRemoveFolder(path);
+    return ComposePath(path, pattern, g_uninstall.installFolder) &&
+           PlatformRemoveFolder(path, strlen(g_uninstall.installFolder));
 }
 
 static void ComposeStatusText(UninstallReport &report)
@@ -58,8 +76,10 @@ static void ComposeStatusText(UninstallReport &report)
 UninstallReport RunUninstall(bool deleteDesktopShortcut)
 {
     UninstallReport report;
+    // Asked before the rows go: afterwards the one file is gone under both names.
+    bool shortcutIsARow = deleteDesktopShortcut && DesktopShortcutIsARow();
     DeleteFoundFiles();
-    if (deleteDesktopShortcut) {
+    if (deleteDesktopShortcut && !shortcutIsARow) {
         DeleteDesktopShortcut();
     }
 

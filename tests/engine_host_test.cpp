@@ -35,14 +35,15 @@ struct Layout {
     bool savegame = false;    // Save holds a savegame
     unsigned lockedRows = 0;  // their deletion fails
     bool lockShortcut = false;
-    unsigned linkedFolders = 0; // of kAddOnFolders, by index
+    unsigned linkedFolders = 0;    // of kAddOnFolders, by index
+    bool startedOnDesktop = false; // the install folder is the desktop folder
 };
 
 void LayOut(const Layout &layout)
 {
     ResetEngine();
     strcpy(g_uninstall.installFolder, kInstall.c_str());
-    g_fake.desktop = kDesktop;
+    g_fake.desktop = layout.startedOnDesktop ? kInstall : kDesktop;
     AddFolder(kInstall);
     AddFolder(kDesktop);
     for (int folder = 0; folder < 5; ++folder) {
@@ -137,9 +138,12 @@ TEST(Report, TextsForEachOutcome)
          "Uninstallation complete. 15 files deleted", kSaveKept},
         {"Save is a linked folder", {kEveryRow, false, true, false, 0, false, 1u << 4}, false,
          "Uninstallation complete. 15 files deleted", kSaveKept},
-        {"Maps is a linked folder: its maps go, the link stays",
+        {"Maps is a linked folder: nothing behind it goes",
          {kEveryRow, false, true, false, 0, false, 1u << 3}, false,
-         "Uninstallation complete. 15 files deleted", kFoldersLeft},
+         "Uninstallation incomplete: 9 of 15 found files deleted", kFoldersLeft},
+        {"started on the desktop: its shortcut is row 15, one file",
+         {row15, false, false, false, 0, false, 0, true}, true,
+         "Uninstallation complete. 1 files deleted", kFoldersLeft},
         {"a file vanished after the scan", {kEveryRow, false, true}, false,
          "Uninstallation incomplete: 14 of 15 found files deleted", kAllFoldersGone, true},
         // clang-format on
@@ -161,7 +165,7 @@ TEST(Report, TextsForEachOutcome)
     }
 }
 
-TEST(EngineCalls, OneFullRunTouchesEachPathOnceInOrder)
+TEST(EngineCalls, OneFullRunTouchesEachPathInOrder)
 {
     LayOut({kEveryRow & ~(1u << 1) & ~(1u << 9), true}); // rows 2 and 10 missing
     ScanInstallation();
@@ -171,6 +175,7 @@ TEST(EngineCalls, OneFullRunTouchesEachPathOnceInOrder)
     for (int row = 0; row < kExpectedFiles; ++row) {
         expected.push_back("exists " + Row(row));
     }
+    expected.push_back("same " + Row(14) + " " + kDesktopShortcut);
     for (int row = 0; row < kExpectedFiles; ++row) {
         if (row != 1 && row != 9) {
             expected.push_back("delete " + Row(row));

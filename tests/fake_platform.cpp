@@ -29,14 +29,19 @@ void AddFile(const std::string &path)
     g_fake.files.insert(path);
 }
 
+static void CountStray(const char *path)
+{
+    if (g_fake.allowed && !g_fake.allowed->count(std::string_view(path))) {
+        ++g_fake.strayTouches;
+    }
+}
+
 static void Touch(const char *operation, const char *path)
 {
     if (g_fake.logCalls) {
         g_fake.calls.push_back(std::string(operation) + " " + path);
     }
-    if (g_fake.allowed && !g_fake.allowed->count(std::string_view(path))) {
-        ++g_fake.strayTouches;
-    }
+    CountStray(path);
 }
 
 static bool HoldsAnything(const std::string &folder)
@@ -69,25 +74,51 @@ bool PlatformExists(const char *path)
     return g_fake.files.count(name) || g_fake.folders.count(name);
 }
 
-bool PlatformDeleteFile(const char *path)
+// A linked folder below the root, or the object itself when it is a linked folder.
+static bool ReachedThroughLink(std::string_view path, size_t rootLength)
+{
+    size_t end = rootLength;
+    do {
+        end = path.find('\\', end + 1);
+        if (g_fake.linked.count(path.substr(0, end))) {
+            return true;
+        }
+    } while (end != std::string_view::npos);
+    return false;
+}
+
+bool PlatformDeleteFile(const char *path, size_t rootLength)
 {
     Touch("delete", path);
     auto file = g_fake.files.find(std::string_view(path));
-    if (file == g_fake.files.end() || g_fake.locked.count(std::string_view(path))) {
+    if (file == g_fake.files.end() || g_fake.locked.count(std::string_view(path)) ||
+        ReachedThroughLink(path, rootLength)) {
         return false;
     }
     g_fake.files.erase(file);
     return true;
 }
 
-bool PlatformRemoveFolder(const char *path)
+bool PlatformRemoveFolder(const char *path, size_t rootLength)
 {
     Touch("rmdir", path);
     auto folder = g_fake.folders.find(std::string_view(path));
     if (folder == g_fake.folders.end() || HoldsAnything(path) ||
-        g_fake.linked.count(std::string_view(path))) {
+        ReachedThroughLink(path, rootLength)) {
         return false;
     }
     g_fake.folders.erase(folder);
     return true;
+}
+
+// Here a file's path is all there is to it: one path, one file.
+bool PlatformSameFile(const char *path, const char *otherPath)
+{
+    if (g_fake.logCalls) {
+        g_fake.calls.push_back(std::string("same ") + path + " " + otherPath);
+    }
+    CountStray(path);
+    CountStray(otherPath);
+    std::string_view name(path);
+    return name == otherPath && (g_fake.files.count(name) || g_fake.folders.count(name));
 }

@@ -13,10 +13,10 @@ struct FakePlatform {
     Names files;
     Names folders;
     Names locked;        // deleting these fails, as for read-only files
-    Names linked;        // folders that are links to folders elsewhere: never removed
+    Names linked;        // folders that are links to folders elsewhere: nothing goes through them
     std::string desktop; // empty: the desktop folder cannot be had
     bool logCalls = true;
-    std::vector<std::string> calls; // "desktop", "exists P", "delete P", "rmdir P"
+    std::vector<std::string> calls; // "desktop", "exists P", "delete P", "rmdir P", "same P Q"
     const Names *allowed = nullptr; // when set, every other path is a stray
     int strayTouches = 0;
 };

@@ -302,6 +302,53 @@ TEST_F(Uninstaller, NoQuestionOnTopOfAQuestion)
     EXPECT_FALSE(Exists(At("System")));
 }
 
+// While the question is open, a user of the game folder swaps Maps for a link to a folder that
+// holds files of the maps' names (from the Linux side: Wine moves what a link points to). Yes
+// deletes nothing behind the link.
+TEST_F(Uninstaller, FolderSwappedForALinkWhileAskingIsNotFollowed)
+{
+    LayOutInstallation(folder, kEveryRow, true, false);
+    for (int row = 8; row < 14; ++row) {
+        PutFile(At("Elsewhere\\") + kInstalledFiles[row]);
+    }
+    Start();
+    Click(IDC_UNINSTALL);
+    HWND question = WaitForProcessWindow(process.dwProcessId, "#32770", kRemoveCaption);
+    ASSERT_TRUE(question != NULL);
+    ASSERT_TRUE(StartOnLinux(folder, "mv Maps Maps.real && ln -s Elsewhere/Maps Maps"));
+    ASSERT_TRUE(WaitFor([&] { return IsLinkedFolder(At("Maps")); }));
+
+    ClickButton(question, IDYES);
+    ASSERT_TRUE(WaitFor([&] { return Text(IDC_UNINSTALL) == "Exit"; }));
+    EXPECT_EQ(Text(IDC_STATUS), "Uninstallation incomplete: 9 of 15 found files deleted");
+    EXPECT_EQ(Text(IDC_STATUS2), "Not all folders have been deleted");
+    for (int row = 8; row < 14; ++row) {
+        EXPECT_TRUE(Exists(At("Elsewhere\\") + kInstalledFiles[row])) << kInstalledFiles[row];
+    }
+    Click(IDC_UNINSTALL);
+    EXPECT_EQ(ExitCode(), 0u);
+    ASSERT_TRUE(StartOnLinux(folder, "rm Maps"));
+    EXPECT_TRUE(WaitFor([&] { return !Exists(At("Maps")); }));
+}
+
+// The game on a drive of its own: the install folder is a drive's root, "K:\\".
+TEST_F(Uninstaller, InstallationAtTheRootOfADrive)
+{
+    LayOutInstallation(folder, kEveryRow, true, false);
+    ASSERT_TRUE(
+        StartOnLinux(folder, "ln -sfn \\\"$(pwd -P)\\\" \\\"$WINEPREFIX/dosdevices/k:\\\""));
+    ASSERT_TRUE(WaitFor([&] { return Exists("K:\\Readme.txt"); }));
+    Start(SW_SHOWNORMAL, kUninstaller, "K:\\");
+    UninstallAndExit("Uninstallation complete. 15 files deleted",
+                     "Savegame folder deleted, there were no savegames.");
+    for (const char *added : kAddOnFolders) {
+        EXPECT_FALSE(Exists(At(added))) << added;
+    }
+    EXPECT_TRUE(Exists(At("Readme.txt")));
+    ASSERT_TRUE(StartOnLinux(folder, "rm \\\"$WINEPREFIX/dosdevices/k:\\\""));
+    EXPECT_TRUE(WaitFor([&] { return !Exists("K:\\Readme.txt"); }));
+}
+
 // The program copied into the game folder, beside a planted uxtheme.dll, with Wine told to
 // prefer a library in the program's folder, as Windows does for libraries outside KnownDLLs.
 TEST_F(Uninstaller, LibraryPlantedBesideTheProgramIsNeverLoaded)

@@ -21,6 +21,13 @@ bool Exists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool IsLinkedFolder(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 void RemoveTree(const std::string &path)
 {
     WIN32_FIND_DATAA entry;
@@ -32,6 +39,9 @@ void RemoveTree(const std::string &path)
                 continue;
             }
             std::string child = path + "\\" + name;
+            if (IsLinkedFolder(child)) {
+                continue;
+            }
             SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(child);
@@ -42,6 +52,21 @@ void RemoveTree(const std::string &path)
         FindClose(search);
     }
     RemoveDirectoryA(path.c_str());
+}
+
+bool StartOnLinux(const std::string &folder, const std::string &command)
+{
+    std::string line = "/bin/sh -c \"" + command + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup,
+                        &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
 }
 
 void LayOutInstallation(const std::string &root, unsigned rows, bool saveFolder, bool savegame)

@@ -11,9 +11,16 @@
 // Creates a small file, and the folders above it.
 void PutFile(const std::string &path);
 bool Exists(const std::string &path);
+// A folder that is a link: a junction, or on Wine a Unix symbolic link.
+bool IsLinkedFolder(const std::string &path);
 
-// Deletes a folder and everything in it, read-only files included.
+// Deletes a folder and everything in it, read-only files included, but never enters a linked
+// folder: that would empty the folder it points to. Whoever made a link removes it.
 void RemoveTree(const std::string &path);
+
+// Starts a shell command on the Linux side in that folder, for what Wine cannot do itself, such
+// as making or removing links. Its process cannot be waited for: wait for what it does.
+bool StartOnLinux(const std::string &folder, const std::string &command);
 
 // The chosen rows, an unrelated "Readme.txt" in the install folder and, optionally, the Save
 // folder with or without a savegame.
