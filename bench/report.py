@@ -20,6 +20,7 @@ def timings(who):
 
 
 CALL = re.compile(r'Call [\w.]+\.(\w+)\((.*)\) ret=([0-9a-f]+)')
+RETURN = re.compile(r'Ret  [\w.]+\.(CreateFile[AW])\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)')
 EXISTENCE = {'GetFileAttributesA', 'GetFileAttributesW', 'GetFileAttributesExA',
              'GetFileAttributesExW', 'FindFirstFileA', 'FindFirstFileW', 'FindFirstFileExA',
              'FindFirstFileExW'}
@@ -27,18 +28,33 @@ WRITES = {'WriteFile', 'CopyFileA', 'CopyFileW', 'CopyFileExW', 'MoveFileA', 'Mo
           'MoveFileExA', 'MoveFileExW', 'CreateDirectoryA', 'CreateDirectoryW',
           'GetTempFileNameA', 'GetTempFileNameW'}
 RELAYED = EXISTENCE | WRITES | {'DeleteFileA', 'DeleteFileW', 'RemoveDirectoryA',
-                                'RemoveDirectoryW', 'CreateFileA', 'CreateFileW'}
+                                'RemoveDirectoryW', 'CreateFileA', 'CreateFileW',
+                                'SetFileInformationByHandle'}
+GENERIC_WRITE, FILE_FLAG_BACKUP_SEMANTICS, FILE_DISPOSITION_INFO = 0x40000000, 0x02000000, 4
 if sys.argv[1] == '--relay':
     sys.exit(print(';'.join(sorted(RELAYED))))
 bench, ours_exe, nsis_exe = sys.argv[1:4]
 
 
+def in_image(address):
+    return 0x400000 <= int(address, 16) < 0x1000000
+
+
 def file_calls(who):
-    """Counts the relayed calls made by the program's own code (return address in its image)."""
+    """Counts the relayed calls made by the program's own code (return address in its image). A
+    deletion through a handle counts as a folder removal when the handle was opened as a folder
+    (backup semantics), else as a file deletion."""
     counts = {'existence': 0, 'deletions': 0, 'removals': 0, 'writes': 0, 'reads': 0}
+    opened_as_folder = {}  # handle -> bool, from each CreateFile and its return
+    pending_open = None
     for line in open(os.path.join(bench, who + '.relay'), errors='replace'):
+        returned = RETURN.search(line)
+        if returned and in_image(returned.group(3)) and pending_open is not None:
+            opened_as_folder[int(returned.group(2), 16)] = pending_open
+            pending_open = None
+            continue
         match = CALL.search(line)
-        if not match or not 0x400000 <= int(match.group(3), 16) < 0x1000000:
+        if not match or not in_image(match.group(3)):
             continue
         name, args = match.group(1), match.group(2)
         if name in EXISTENCE:
@@ -50,8 +66,14 @@ def file_calls(who):
         elif name in WRITES:
             counts['writes'] += 1
         elif name.startswith('CreateFile'):
-            access = int(re.search(r'\)?,([0-9a-f]+),', args).group(1), 16)
-            counts['writes' if access & 0x40000000 else 'reads'] += 1
+            # The path may hold commas: the six numbers after it are read from the end.
+            access, _, _, _, flags, _ = (int(field, 16) for field in args.rsplit(',', 6)[1:])
+            counts['writes' if access & GENERIC_WRITE else 'reads'] += 1
+            pending_open = bool(flags & FILE_FLAG_BACKUP_SEMANTICS)
+        elif name == 'SetFileInformationByHandle':
+            handle, info_class = (int(field, 16) for field in args.split(',')[:2])
+            if info_class == FILE_DISPOSITION_INFO:
+                counts['removals' if opened_as_folder.get(handle) else 'deletions'] += 1
     left = open(os.path.join(bench, who + '.temp-left')).read().split()
     counts['temp'] = len(left)
     return counts
@@ -89,7 +111,7 @@ for key, label in (('existence', 'Existence tests (16 files, 5 folders)'),
                    ('deletions', 'Deletions (at most 16)'),
                    ('removals', 'Folder removals (5)'),
                    ('writes', 'Files or folders written (0)'),
-                   ('reads', 'Other files opened'),
+                   ('reads', 'Files or folders opened, not for writing'),
                    ('temp', 'Left in the temporary folder')):
     rows.append((label, str(calls['ours'][key]), str(calls['nsis'][key]),
                  ratio(calls['ours'][key], calls['nsis'][key])))
