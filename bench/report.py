@@ -31,8 +31,14 @@ RELAYED = EXISTENCE | WRITES | {'DeleteFileA', 'DeleteFileW', 'RemoveDirectoryA'
                                 'RemoveDirectoryW', 'CreateFileA', 'CreateFileW',
                                 'SetFileInformationByHandle'}
 GENERIC_WRITE, FILE_FLAG_BACKUP_SEMANTICS, FILE_DISPOSITION_INFO = 0x40000000, 0x02000000, 4
-if sys.argv[1] == '--relay':
+USAGE = 'usage: bench/report.py --relay | bench/report.py BENCH_DIR OURS_EXE NSIS_EXE [README]'
+if sys.argv[1:] in (['-h'], ['--help']):
+    sys.exit(print(USAGE))
+if sys.argv[1:] == ['--relay']:
     sys.exit(print(';'.join(sorted(RELAYED))))
+if not 4 <= len(sys.argv) <= 5 or any(arg.startswith('-') for arg in sys.argv[1:]):
+    print(USAGE, file=sys.stderr)
+    sys.exit(2)
 bench, ours_exe, nsis_exe = sys.argv[1:4]
 
 

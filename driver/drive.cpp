@@ -18,7 +18,7 @@ static double ElapsedMs()
 }
 
 // The dialog, and the question over it while there is one, as the screen shows them.
-static void Shoot(const std::string &shots, HWND dialog, HWND question, const char *name)
+static bool Shoot(const std::string &shots, HWND dialog, HWND question, const char *name)
 {
     Sleep(700); // let Wine finish painting
     RECT area, questionArea;
@@ -27,25 +27,31 @@ static void Shoot(const std::string &shots, HWND dialog, HWND question, const ch
         UnionRect(&area, &area, &questionArea);
     }
     std::string path = shots + "\\" + name;
-    printf("  screenshot %s: %s\n", name, SaveScreenshot(area, path.c_str()) ? "saved" : "FAILED");
+    return SaveScreenshot(area, path.c_str());
 }
 
 static std::string WalkThrough(const char *exe, const std::string &shots)
 {
     auto text = [](HWND window, int id) { return WindowText(GetDlgItem(window, id)); };
+    std::string unsaved;
+    auto shoot = [&](HWND dialog, HWND question, const char *name) {
+        if (!Shoot(shots, dialog, question, name) && unsaved.empty()) {
+            unsaved = std::string("the screenshot ") + name + " could not be saved";
+        }
+    };
     StepReport report = [&](RunStep step, HWND dialog, HWND question) {
         if (step == kDialogReady) {
             printf("Dialog:   \"%s\", Delete Desktop Shortcut %s\n",
                    text(dialog, IDC_STATUS).c_str(),
                    IsDlgButtonChecked(dialog, IDC_DELETE_SHORTCUT) ? "checked" : "unchecked");
-            Shoot(shots, dialog, NULL, "1-ready.bmp");
+            shoot(dialog, NULL, "1-ready.bmp");
         } else if (step == kQuestionShown) {
             printf("Question: \"%s\" -> Yes\n", text(question, 0xFFFF).c_str());
-            Shoot(shots, dialog, question, "2-confirm.bmp");
+            shoot(dialog, question, "2-confirm.bmp");
         } else if (step == kReportShown) {
             printf("Report:   \"%s\"\n          \"%s\"\n", text(dialog, IDC_STATUS).c_str(),
                    text(dialog, IDC_STATUS2).c_str());
-            Shoot(shots, dialog, NULL, "3-report.bmp");
+            shoot(dialog, NULL, "3-report.bmp");
         }
     };
     DWORD exitCode = 1;
@@ -53,7 +59,10 @@ static std::string WalkThrough(const char *exe, const std::string &shots)
     if (broken.empty()) {
         printf("Exit:     the uninstaller ended with code %lu\n", exitCode);
     }
-    return broken.empty() && exitCode != 0 ? "a non-zero exit code" : broken;
+    if (broken.empty() && exitCode != 0) {
+        return "a non-zero exit code";
+    }
+    return broken.empty() ? unsaved : broken;
 }
 
 // The NSIS peer copies itself to the temporary folder and runs the copy, so its window may
@@ -111,22 +120,33 @@ int main(int argc, char **argv)
     auto stamp = [&](RunStep step, HWND, HWND) { reached[step] = ElapsedMs(); };
     DWORD exitCode;
     std::string mode = argc > 1 ? argv[1] : "", broken;
-    if (argc == 4 && mode == "shots") {
+    const char usage[] =
+        "usage: drive shots UNINSTALLER FOLDER | drive ours|nsis EXE | drive ready\n"
+        "       (in the installation folder)\n";
+    if (argc == 2 && (mode == "-h" || mode == "--help")) {
+        printf("%s", usage);
+        return 0;
+    }
+    if (argc == 2 && mode == "ready") {
+        // Someone else started the uninstaller: its dialog must show up.
+        if (!WaitForProcessWindow(0, "#32770", kDialogCaption)) {
+            broken = "the dialog never appeared";
+        }
+    } else if (argc == 4 && mode == "shots") {
         broken = WalkThrough(argv[2], argv[3]);
     } else if (argc == 3 && mode == "ours") {
         broken = RunTypically(argv[2], "", SW_SHOWNORMAL, stamp, exitCode);
     } else if (argc == 3 && mode == "nsis") {
         broken = TimeNsis(argv[2], reached);
     } else {
-        printf("usage: drive shots UNINSTALLER FOLDER | drive ours|nsis EXE\n"
-               "       (in the installation folder)\n");
+        fprintf(stderr, "%s", usage);
         return 2;
     }
     if (!broken.empty()) {
         printf("broken: %s\n", broken.c_str());
         return 1;
     }
-    if (mode != "shots") {
+    if (mode == "ours" || mode == "nsis") {
         printf("ready_ms=%.0f confirm_to_report_ms=%.0f whole_ms=%.0f\n", reached[kDialogReady],
                reached[kReportShown] - reached[kQuestionShown], reached[kProcessEnded]);
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Checks the built uninstaller: a 32-bit GUI PE importing only Windows' own DLLs, carrying
-exactly the dialog, strings, accelerator, banner and icons the program loads."""
+exactly the dialog, strings, accelerator, banner and icons the program loads. The dialog's layout
+is pinned here on purpose: a change to res/uninstaller.rc must be made here too."""
 import struct
 import sys
 
@@ -12,6 +13,7 @@ WS_CHILD, WS_VISIBLE, WS_TABSTOP, WS_GROUP = 0x40000000, 0x10000000, 0x00010000,
 BUTTON, STATIC = 0x80, 0x82
 
 # Template order is also tab order: (id, class, style, x, y, cx, cy, text)
+CONTROL_FIELDS = ('id', 'class', 'style', 'x', 'y', 'width', 'height', 'text')
 EXPECTED_CONTROLS = [
     (1002, BUTTON, 0x00 | WS_TABSTOP, 297, 164, 51, 14, 'Uninstall'),
     (2, BUTTON, 0x01 | WS_TABSTOP, 241, 164, 50, 14, 'Cancel'),
@@ -67,7 +69,7 @@ def check_dialog(data):
     font, offset = read_sz_or_ordinal(data, offset + 2)
     check((points, font) == (8, 'MS Sans Serif'), f'font {points} {font!r}')
     check(count == len(EXPECTED_CONTROLS), f'{count} controls')
-    for expected in EXPECTED_CONTROLS:
+    for number, expected in enumerate(EXPECTED_CONTROLS, 1):
         offset = (offset + 3) & ~3
         style, exstyle, x, y, cx, cy, ident = struct.unpack_from('<IIhhhhH', data, offset)
         klass, offset = read_sz_or_ordinal(data, offset + 18)
@@ -75,7 +77,12 @@ def check_dialog(data):
         extra, = struct.unpack_from('<H', data, offset)
         offset += 2 + extra
         actual = (ident, klass, style & ~(WS_CHILD | WS_VISIBLE), x, y, cx, cy, text)
-        check(actual == expected, f'control {actual} != {expected}')
+        for field, want, got in zip(CONTROL_FIELDS, expected, actual):
+            if field == 'style':
+                want, got = hex(want), hex(got)
+            ident_shown = -1 if expected[0] == 0xFFFF else expected[0]
+            check(want == got, f'control {number} (id {ident_shown}, {expected[7]!r}): {field} '
+                               f'expected {want!r}, found {got!r}')
         check(style & (WS_CHILD | WS_VISIBLE) == WS_CHILD | WS_VISIBLE and exstyle == 0,
               f'control {ident} visibility')
 
@@ -125,11 +132,19 @@ def main(path):
         check_icon_group(found[(RT_GROUP_ICON, 109)], 32)
         check_icon_group(found[(RT_GROUP_ICON, 110)], 16)
 
+    print(f'{path}: {len(open(path, "rb").read())} bytes, imports {", ".join(sorted(dlls))}')
     for failure in failures:
         print('FAIL:', failure)
-    print(f'{path}: {len(open(path, "rb").read())} bytes, imports {", ".join(sorted(dlls))}')
+    if failures:
+        print(f'The expected values, the dialog layout among them, are pinned in {__file__}.')
     return 1 if failures else 0
 
 
 if __name__ == '__main__':
+    USAGE = 'usage: tests/check_exe.py EXE'
+    if sys.argv[1:] in (['-h'], ['--help']):
+        sys.exit(print(USAGE))
+    if len(sys.argv) != 2 or sys.argv[1].startswith('-'):
+        print(USAGE, file=sys.stderr)
+        sys.exit(2)
     sys.exit(main(sys.argv[1]))

@@ -6,6 +6,12 @@ import subprocess
 import sys
 import zipfile
 
+USAGE = 'usage: tests/check_package.py CPACK CPACK_CONFIG PACKAGE_ZIP EXE'
+if sys.argv[1:] in (['-h'], ['--help']):
+    sys.exit(print(USAGE))
+if len(sys.argv) != 5 or any(arg.startswith('-') for arg in sys.argv[1:]):
+    print(USAGE, file=sys.stderr)
+    sys.exit(2)
 cpack, config, package, exe = sys.argv[1:5]
 subprocess.run([cpack, '--config', config], check=True, stdout=subprocess.DEVNULL)
 
