@@ -1,13 +1,19 @@
 #!/usr/bin/python3
-"""Checks the built uninstaller: a 32-bit GUI PE importing only Windows' own DLLs, carrying
-exactly the dialog, strings, accelerator, banner and icons the program loads. The dialog's layout
+"""Checks the built uninstaller: a hardened 32-bit GUI PE importing exactly five of Windows' own
+DLLs, with its stack guard's failure handler linked in, and carrying exactly the dialog, strings,
+accelerator, banner and icons the program loads. The dialog's layout
 is pinned here on purpose: a change to res/uninstaller.rc must be made here too."""
 import struct
 import sys
 
 import pefile
 
-WINDOWS_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'shell32.dll', 'msvcrt.dll', 'ole32.dll'}
+WINDOWS_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'shell32.dll', 'msvcrt.dll'}
+# ASLR, DEP, no structured exception handlers to be called, Terminal Server aware.
+DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x400, 0x8000
+# The guard's failure handler: __fastfail(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE), "mov ecx, 2;
+# int 0x29". Unused code is dropped at link time, so it is there only if protected code calls it.
+FAST_FAIL_STACK_COOKIE = bytes.fromhex('b902000000cd29')
 RT_BITMAP, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_GROUP_ICON = 2, 5, 6, 9, 14
 WS_CHILD, WS_VISIBLE, WS_TABSTOP, WS_GROUP = 0x40000000, 0x10000000, 0x00010000, 0x00020000
 BUTTON, STATIC = 0x80, 0x82
@@ -109,7 +115,14 @@ def main(path):
     check(pe.FILE_HEADER.Machine == 0x14C and pe.OPTIONAL_HEADER.Magic == 0x10B, 'PE32 i386')
     check(pe.OPTIONAL_HEADER.Subsystem == 2, 'GUI subsystem')
     dlls = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
-    check(dlls <= WINDOWS_DLLS, f'imports {sorted(dlls - WINDOWS_DLLS)}')
+    check(dlls == WINDOWS_DLLS, f'imports {sorted(dlls)}, not {sorted(WINDOWS_DLLS)}')
+    characteristics = pe.OPTIONAL_HEADER.DllCharacteristics
+    for flag, name in ((DYNAMIC_BASE, 'DYNAMIC_BASE'), (NX_COMPAT, 'NX_COMPAT'), (NO_SEH, 'NO_SEH'),
+                       (TERMINAL_SERVER_AWARE, 'TERMINAL_SERVER_AWARE')):
+        check(characteristics & flag,
+              f'DllCharacteristics {characteristics:#x} lacks {name} ({flag:#x})')
+    text = next(section for section in pe.sections if section.Name.rstrip(b'\0') == b'.text')
+    check(FAST_FAIL_STACK_COOKIE in text.get_data(), 'no stack guard failure handler linked in')
 
     found = resources(pe)
     expected_keys = {(RT_DIALOG, 101), (RT_STRING, 1), (RT_ACCELERATOR, 107), (RT_BITMAP, 104),
@@ -132,7 +145,8 @@ def main(path):
         check_icon_group(found[(RT_GROUP_ICON, 109)], 32)
         check_icon_group(found[(RT_GROUP_ICON, 110)], 16)
 
-    print(f'{path}: {len(open(path, "rb").read())} bytes, imports {", ".join(sorted(dlls))}')
+    print(f'{path}: {len(open(path, "rb").read())} bytes, DllCharacteristics {characteristics:#x}, '
+          f'imports {", ".join(sorted(dlls))}')
     for failure in failures:
         print('FAIL:', failure)
     if failures:
