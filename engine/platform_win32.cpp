@@ -191,11 +191,10 @@ bool PlatformRemoveFolder(const char *path, size_t rootLength)
     return RemoveInsideRoot(path, rootLength, true);
 }
 
+// Attribute access alone records no sharing, so this open stands in nobody's way.
 static bool ReadFinalPathOf(const char *path, char (&finalPath)[kFinalPathSize])
 {
-    HANDLE handle = CreateFileA(
-        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE handle = OpenStep(path, FILE_READ_ATTRIBUTES, true, false);
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }

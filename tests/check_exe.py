@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Checks the built uninstaller: a hardened 32-bit GUI PE importing exactly five of Windows' own
 DLLs, with its stack guard's failure handler linked in, and carrying exactly the dialog, strings,
-accelerator, banner and icons the program loads. The dialog's layout
-is pinned here on purpose: a change to res/uninstaller.rc must be made here too."""
+accelerator, banner and icons the program loads. The dialog's layout is pinned here on purpose:
+a change to res/uninstaller.rc must be made here too."""
 import struct
 import sys
 
@@ -83,10 +83,10 @@ def check_dialog(data):
         extra, = struct.unpack_from('<H', data, offset)
         offset += 2 + extra
         actual = (ident, klass, style & ~(WS_CHILD | WS_VISIBLE), x, y, cx, cy, text)
+        ident_shown = -1 if expected[0] == 0xFFFF else expected[0]
         for field, want, got in zip(CONTROL_FIELDS, expected, actual):
             if field == 'style':
                 want, got = hex(want), hex(got)
-            ident_shown = -1 if expected[0] == 0xFFFF else expected[0]
             check(want == got, f'control {number} (id {ident_shown}, {expected[7]!r}): {field} '
                                f'expected {want!r}, found {got!r}')
         check(style & (WS_CHILD | WS_VISIBLE) == WS_CHILD | WS_VISIBLE and exstyle == 0,

@@ -53,7 +53,6 @@ if shipped != built:
 print(f'{package}: unsigned exe as built, sum {hashlib.sha256(shipped).hexdigest()}')
 
 # Signed releases go to a folder of their own: the package in the build tree stays unsigned.
-
 with tempfile.TemporaryDirectory(dir=os.path.dirname(exe)) as work:
     key, cert, pfx = (os.path.join(work, name) for name in ('key.pem', 'cert.pem', 'cert.pfx'))
     run('openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '1', '-keyout', key,
