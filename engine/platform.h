@@ -3,17 +3,21 @@
 
 #include "engine.h"
 
-// Writes the desktop folder's path; false when it cannot be had as an exact ANSI path.
+// Resolves the desktop folder, following links, and holds it to the end of the process; writes
+// the path it is reached by from then on. False when it cannot be had as an exact ANSI path.
 bool PlatformDesktopFolder(char (&path)[kPathSize]);
 
 // True for any existing file or folder of that name.
 bool PlatformExists(const char *path);
 
 // Removal acts only on the object a path names inside its root: the first rootLength characters
-// of path, the install folder or the desktop folder, which may itself be reached through links.
-// Below the root nothing is followed: a folder on the way that is a link (a junction or symbolic
-// link, which could send the name anywhere on the disk) fails the removal. The object is checked
-// and removed through one handle, so nothing can be swapped in between.
+// of path, which must be the path of the held install folder or desktop folder. Each name below
+// the root is opened by its full path without following a link, and checked through its handle
+// before the next: it must be what was asked for (a folder or a file), a folder must not be a
+// link (a junction or symbolic link, which could send the name anywhere on the disk), and its
+// final path must be its folder's final path plus its own name. The object is removed through
+// the handle it was checked by, with every folder above it held, so nothing can be swapped in
+// between.
 
 // Deletes a file, never a folder. A file that is itself a link goes as the link; where the
 // platform cannot open the link itself (Wine opens what it points to), it stays and this fails.
@@ -26,6 +30,12 @@ bool PlatformRemoveFolder(const char *path, size_t rootLength);
 // desktop finds the desktop shortcut also as the shortcut in its install folder.
 bool PlatformSameFile(const char *path, const char *otherPath);
 
-// Not the engine's: the shell reads the install folder through this. Writes the current folder;
-// false, leaving the path empty, when it has no exact ANSI name that fits.
-bool PlatformCurrentFolder(char (&path)[kPathSize]);
+// Not the engine's: whoever drives it hands it the install folder through this. Resolves the
+// folder ("." for the current one), following links, and holds it to the end of the process, so
+// that it cannot be renamed or deleted and a link on the way to it no longer matters. Writes the
+// held folder's path, which the scan and the removal then use; false, leaving the path empty,
+// when the folder cannot be opened or its path has no exact ANSI form that fits.
+bool PlatformPinInstallFolder(const char *folder, char (&path)[kPathSize]);
+
+// The program holds its folders to the end; tests let go of them between cases.
+void PlatformUnpinFolders();

@@ -1,4 +1,4 @@
-// The engine's platform operations, and the shell's current folder, on the real Win32 API.
+// The engine's platform operations, and the shell's install folder, on the real Win32 API.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <shlobj.h>
@@ -7,15 +7,141 @@
 
 #include "platform.h"
 
+const int kFinalPathSize = 1024; // wide characters: a folder reached through links may lie deeper
+
+// Folders are held with a data access and without FILE_SHARE_DELETE: only then does Windows
+// record the sharing, and refuse to rename or delete them while they are held.
+const DWORD kHeldFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+const DWORD kHeldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// The install folder and the desktop folder, each resolved once and held until the process ends,
+// so that every later path names the folder that was scanned, whatever a link on the way to it
+// points at by then.
+struct PinnedFolder {
+    HANDLE handle;
+    DWORD form;                      // of final paths, VOLUME_NAME_NT or _DOS: one for a whole walk
+    WCHAR finalPath[kFinalPathSize]; // in that form
+    char path[kPathSize];            // the path the engine composes with, which leads to it
+    int widePathLength;              // that path's length in wide characters
+};
+
+static struct {
+    PinnedFolder install;
+    PinnedFolder desktop;
+} g_pinned;
+
 // The "A" calls see a name through the ANSI code page, which converts characters it lacks by
 // best fit: a full-width "\" or "." in a folder's name would read as a real "\" or ".", and the
 // name would point somewhere else. An ANSI name is used only when it reads back as exactly the
 // wide name, which is what the "A" calls then see.
-static bool IsExactAnsiName(const char *ansi, const WCHAR *wide)
+static bool ToExactAnsi(const WCHAR *wide, char (&ansi)[kPathSize])
 {
     WCHAR readBack[kPathSize];
-    int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi, -1, readBack, kPathSize);
-    return length > 0 && wcscmp(readBack, wide) == 0;
+    int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, ansi, kPathSize, NULL, NULL);
+    if (length == 0 ||
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi, -1, readBack, kPathSize) == 0 ||
+        wcscmp(readBack, wide) != 0) {
+        ansi[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+static int ToWide(const char *ansi, WCHAR (&wide)[kFinalPathSize])
+{
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi, -1, wide, kFinalPathSize) - 1;
+}
+
+static bool ReadFinalPath(HANDLE handle, DWORD form, WCHAR (&finalPath)[kFinalPathSize])
+{
+    DWORD length =
+        GetFinalPathNameByHandleW(handle, finalPath, kFinalPathSize, FILE_NAME_NORMALIZED | form);
+    return length > 0 && length < (DWORD)kFinalPathSize;
+}
+
+static HANDLE OpenFolder(const WCHAR *path)
+{
+    return CreateFileW(path, kHeldFolderAccess, kHeldSharing, NULL, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
+
+// True when the path, links followed, opens the held folder itself.
+static bool LeadsTo(const WCHAR *path, const PinnedFolder &pinned)
+{
+    WCHAR finalPath[kFinalPathSize];
+    HANDLE handle = OpenFolder(path);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool same =
+        ReadFinalPath(handle, pinned.form, finalPath) && wcscmp(finalPath, pinned.finalPath) == 0;
+    CloseHandle(handle);
+    return same;
+}
+
+// The path for the "A" calls, the first of these that leads to the held folder: its verbatim
+// final path ("\\?\C:\Games"), which Windows takes as it is, without dropping trailing dots or
+// spaces; where its volume has no DOS name, the same through the NT namespace
+// ("\\?\GLOBALROOT\Device\..."), which Wine lacks; else the full path it was opened by.
+static bool ChoosePath(PinnedFolder &pinned, const WCHAR *folder)
+{
+    WCHAR path[kPathSize];
+    WCHAR ntPath[kFinalPathSize];
+    int length = (int)GetFinalPathNameByHandleW(pinned.handle, path, kPathSize,
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    bool leads = length > 0 && length < kPathSize && LeadsTo(path, pinned);
+    if (!leads && ReadFinalPath(pinned.handle, VOLUME_NAME_NT, ntPath)) {
+        length = _snwprintf(path, kPathSize, L"\\\\?\\GLOBALROOT%ls", ntPath);
+        leads = length > 0 && length < kPathSize && LeadsTo(path, pinned);
+    }
+    if (leads) {
+        // A verbatim path is not normalised: the engine's own separator after a volume root
+        // would make an empty name.
+        if (path[length - 1] == L'\\') {
+            path[length - 1] = L'\0';
+        }
+    } else {
+        length = (int)GetFullPathNameW(folder, kPathSize, path, NULL);
+        leads = length > 0 && length < kPathSize && LeadsTo(path, pinned);
+    }
+    return leads && ToExactAnsi(path, pinned.path);
+}
+
+static void Unpin(PinnedFolder &pinned)
+{
+    if (pinned.handle != NULL && pinned.handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(pinned.handle);
+    }
+    memset(&pinned, 0, sizeof pinned);
+}
+
+// Opens the folder, following links, holds it, and writes the path its contents are reached by.
+// Final paths are compared in the NT form, which volumes without a DOS name (RAM disks, image
+// mounters, user-mode file systems) have too; Wine lacks it for a drive letter added while it
+// runs, whose DOS form it has.
+static bool Pin(PinnedFolder &pinned, const WCHAR *folder, char (&path)[kPathSize])
+{
+    WCHAR widePath[kFinalPathSize];
+    Unpin(pinned);
+    path[0] = '\0';
+    pinned.handle = OpenFolder(folder);
+    pinned.form = VOLUME_NAME_NT;
+    if (pinned.handle != INVALID_HANDLE_VALUE &&
+        !ReadFinalPath(pinned.handle, pinned.form, pinned.finalPath)) {
+        pinned.form = VOLUME_NAME_DOS;
+        if (!ReadFinalPath(pinned.handle, pinned.form, pinned.finalPath)) {
+            CloseHandle(pinned.handle);
+            pinned.handle = INVALID_HANDLE_VALUE;
+        }
+    }
+    if (pinned.handle == INVALID_HANDLE_VALUE || !ChoosePath(pinned, folder)) {
+        Unpin(pinned);
+        return false;
+    }
+    pinned.widePathLength = ToWide(pinned.path, widePath);
+    memcpy(path, pinned.path, sizeof path);
+    return true;
 }
 
 bool PlatformDesktopFolder(char (&path)[kPathSize])
@@ -25,16 +151,10 @@ bool PlatformDesktopFolder(char (&path)[kPathSize])
     if (SHGetSpecialFolderLocation(NULL, CSIDL_DESKTOP, &desktop) != S_OK) {
         return false;
     }
-    // A failed conversion leaves no usable folder; never probe relative to a drive root.
-    WCHAR wide[kPathSize];
-    bool exact = SHGetPathFromIDListA(desktop, path) && SHGetPathFromIDListW(desktop, wide) &&
-                 IsExactAnsiName(path, wide);
+    WCHAR folder[MAX_PATH];
+    bool pinned = SHGetPathFromIDListW(desktop, folder) && Pin(g_pinned.desktop, folder, path);
     ILFree(desktop);
-    if (!exact) {
-        path[0] = '\0';
-        return false;
-    }
-    return path[0] != '\0';
+    return pinned;
 }
 
 bool PlatformExists(const char *path)
@@ -42,138 +162,140 @@ bool PlatformExists(const char *path)
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-const int kFinalPathSize = 1024; // a root reached through links may resolve to a longer path
-const int kMostSteps = 4;        // the root, the folders below it and the object itself
-
-// Folders on the way are held with a data access and without FILE_SHARE_DELETE: only then does
-// Windows record the sharing, and refuse to rename or delete them until the removal is done.
-const DWORD kHeldFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
-const DWORD kHeldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// One step of a walk. A file is opened without backup semantics, which never opens a folder.
-static HANDLE OpenStep(const char *path, DWORD access, bool folder, bool followLink)
+// The final path is the folder's final path plus the name: the disk may hold the name in another
+// case, but nothing on the way resolved elsewhere. Only a volume root's final path ends in "\".
+static bool IsNamedChild(const WCHAR *finalPath, const WCHAR *folderFinalPath, const WCHAR *name,
+                         int nameLength)
 {
-    DWORD flags =
-        (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0) | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    return CreateFileA(path, access, kHeldSharing, NULL, OPEN_EXISTING, flags, NULL);
-}
-
-static bool ReadFinalPath(HANDLE handle, char (&finalPath)[kFinalPathSize])
-{
-    DWORD length = GetFinalPathNameByHandleA(handle, finalPath, kFinalPathSize,
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    return length > 0 && length < (DWORD)kFinalPathSize;
-}
-
-static char AsciiLower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
-}
-
-// The final path is the folder's final path plus the name: the disk may hold the name in
-// another case, but nothing on the way resolved elsewhere.
-static bool IsNamedChild(const char *finalPath, const char *folderFinalPath, const char *name,
-                         size_t nameLength)
-{
-    size_t folderLength = strlen(folderFinalPath);
-    if (strncmp(finalPath, folderFinalPath, folderLength) != 0) {
+    size_t folderLength = wcslen(folderFinalPath);
+    if (folderLength == 0 || wcsncmp(finalPath, folderFinalPath, folderLength) != 0) {
         return false;
     }
-    const char *child = finalPath + folderLength;
-    if (folderLength == 0 || folderFinalPath[folderLength - 1] != '\\') {
-        if (*child++ != '\\') {
+    const WCHAR *child = finalPath + folderLength;
+    if (folderFinalPath[folderLength - 1] != L'\\' && *child++ != L'\\') {
+        return false;
+    }
+    int childLength = (int)wcslen(child);
+    return childLength == nameLength &&
+           CompareStringOrdinal(child, childLength, name, nameLength, TRUE) == CSTR_EQUAL;
+}
+
+// Windows opens a link itself and reports its tag; Wine opens what a link points to, whose final
+// path then lies elsewhere. A folder must not be a link of either kind; a file may be a link,
+// which Windows then deletes as the link. Other reparse points (cloud placeholders, deduplicated
+// files) are ordinary files and folders. FAT32 and exFAT have no reparse points and fail the tag
+// query with ERROR_INVALID_PARAMETER, so the tag is asked for only where the attributes say there
+// is one; a folder whose tag cannot be read is taken for a link.
+static bool IsOwnStep(HANDLE handle, bool folder, const PinnedFolder &root,
+                      const WCHAR *folderFinalPath, const WCHAR *name, int nameLength,
+                      WCHAR (&finalPath)[kFinalPathSize])
+{
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
+        ((basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != folder) {
+        return false;
+    }
+    if (folder && (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        FILE_ATTRIBUTE_TAG_INFO tag;
+        if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+            IsReparseTagNameSurrogate(tag.ReparseTag)) {
             return false;
         }
     }
-    if (strlen(child) != nameLength) {
-        return false;
-    }
-    for (size_t i = 0; i < nameLength; ++i) {
-        if (AsciiLower(child[i]) != AsciiLower(name[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Windows opens a link itself and reports its tag; Wine opens what a link points to, whose
-// final path then lies elsewhere. A folder must not be a link of either kind; a file may be a
-// link, which Windows then deletes as the link. Other reparse points (cloud placeholders,
-// deduplicated files) are ordinary files and folders.
-static bool IsOwnStep(HANDLE handle, bool folder, const char *folderFinalPath, const char *name,
-                      size_t nameLength, char (&finalPath)[kFinalPathSize])
-{
-    FILE_ATTRIBUTE_TAG_INFO info;
-    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) {
-        return false;
-    }
-    bool isFolder = (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    bool isLink = (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                  IsReparseTagNameSurrogate(info.ReparseTag);
-    return isFolder == folder && !(folder && isLink) && ReadFinalPath(handle, finalPath) &&
+    return ReadFinalPath(handle, root.form, finalPath) &&
            IsNamedChild(finalPath, folderFinalPath, name, nameLength);
 }
 
-// Finds the next name in path from start on: [start, end). Separators may be doubled, as after
-// a root that ends in one ("K:\\").
-static void NextName(const char *path, size_t length, size_t &start, size_t &end)
+// Declared by the headers only for Windows 10 builds; this program still starts on Vista.
+const FILE_INFO_BY_HANDLE_CLASS kFileDispositionInfoEx = (FILE_INFO_BY_HANDLE_CLASS)21;
+const DWORD kDispositionDelete = 0x1;         // FILE_DISPOSITION_FLAG_DELETE
+const DWORD kDispositionPosixSemantics = 0x2; // FILE_DISPOSITION_FLAG_POSIX_SEMANTICS
+
+// POSIX semantics take the name away at once, even while another program (a virus scanner, the
+// search indexer) still holds the file open with delete sharing, so that its folder can go
+// too; a read-only file still refuses. Windows before 10 1709, FAT, exFAT, network shares and
+// Wine do not know the class or the flag: only there is the old disposition used, never after an
+// access or sharing error.
+static bool RemoveThrough(HANDLE handle)
 {
-    while (start < length && path[start] == '\\') {
-        ++start;
+    DWORD flags = kDispositionDelete | kDispositionPosixSemantics;
+    if (SetFileInformationByHandle(handle, kFileDispositionInfoEx, &flags, sizeof flags)) {
+        return true;
     }
-    end = start;
-    while (end < length && path[end] != '\\') {
-        ++end;
+    DWORD error = GetLastError();
+    if (error != ERROR_INVALID_PARAMETER && error != ERROR_INVALID_FUNCTION &&
+        error != ERROR_NOT_SUPPORTED) {
+        return false;
     }
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
 }
 
-// Opens the root, following links, then each name below it without following any, checking each
-// before the next; removes the last through its own handle while every folder above it is held.
+static const PinnedFolder *PinnedRootOf(const char *path, size_t rootLength)
+{
+    const PinnedFolder *const roots[] = {&g_pinned.install, &g_pinned.desktop};
+    for (const PinnedFolder *pinned : roots) {
+        if (pinned->handle != NULL && strlen(pinned->path) == rootLength &&
+            memcmp(pinned->path, path, rootLength) == 0) {
+            return pinned;
+        }
+    }
+    return NULL;
+}
+
+const int kMostSteps = 3; // the folders below the root and the object itself
+
+// Opens each name below a held root without following links, checking each before the next, and
+// removes the last through its own handle while every folder above it is held. Each step is
+// opened by its full path; what stops a link on the way is the check that the step's final path
+// is its folder's final path plus its own name.
 static bool RemoveInsideRoot(const char *path, size_t rootLength, bool folder)
 {
-    char walked[kPathSize];
-    size_t length = strlen(path);
-    if (rootLength == 0 || rootLength >= length || length >= sizeof walked) {
-        return false;
-    }
-    memcpy(walked, path, length + 1);
-    walked[rootLength] = '\0';
-    HANDLE root = OpenStep(walked, kHeldFolderAccess, true, true);
-    walked[rootLength] = path[rootLength];
-    if (root == INVALID_HANDLE_VALUE) {
+    const PinnedFolder *root = PinnedRootOf(path, rootLength);
+    WCHAR walked[kFinalPathSize];
+    int length = ToWide(path, walked);
+    if (root == NULL || length <= root->widePathLength) {
         return false;
     }
 
-    HANDLE held[kMostSteps] = {root};
-    int heldCount = 1;
-    char finalPaths[2][kFinalPathSize];
-    int folderFinal = 0;
+    HANDLE held[kMostSteps];
+    int heldCount = 0;
+    WCHAR finalPaths[2][kFinalPathSize];
+    const WCHAR *folderFinalPath = root->finalPath;
     bool removed = false;
-    bool onTrack = ReadFinalPath(root, finalPaths[folderFinal]);
-    for (size_t start = rootLength, end; onTrack && heldCount < kMostSteps; start = end) {
-        NextName(path, length, start, end);
+    for (int start = root->widePathLength, end; heldCount < kMostSteps; start = end) {
+        while (start < length && walked[start] == L'\\') {
+            ++start;
+        }
+        for (end = start; end < length && walked[end] != L'\\';) {
+            ++end;
+        }
         bool last = end == length;
         if (start == end) {
             break;
         }
-        walked[end] = '\0';
-        HANDLE step = last ? OpenStep(walked, DELETE | FILE_READ_ATTRIBUTES, folder, false)
-                           : OpenStep(walked, kHeldFolderAccess, true, false);
-        walked[end] = path[end];
+        WCHAR after = walked[end];
+        walked[end] = L'\0';
+        DWORD flags =
+            FILE_FLAG_OPEN_REPARSE_POINT | (folder || !last ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+        HANDLE step = CreateFileW(walked, last ? DELETE | FILE_READ_ATTRIBUTES : kHeldFolderAccess,
+                                  kHeldSharing, NULL, OPEN_EXISTING, flags, NULL);
+        walked[end] = after;
         if (step == INVALID_HANDLE_VALUE) {
             break;
         }
         held[heldCount++] = step;
-        onTrack = IsOwnStep(step, folder || !last, finalPaths[folderFinal], path + start,
-                            end - start, finalPaths[1 - folderFinal]);
-        if (onTrack && last) {
-            // The object goes once its handles are closed: ours is closed below.
-            FILE_DISPOSITION_INFO disposition = {TRUE};
-            removed = SetFileInformationByHandle(step, FileDispositionInfo, &disposition,
-                                                 sizeof disposition) != 0;
+        WCHAR(&finalPath)[kFinalPathSize] = finalPaths[heldCount % 2];
+        if (!IsOwnStep(step, folder || !last, *root, folderFinalPath, walked + start, end - start,
+                       finalPath)) {
             break;
         }
-        folderFinal = 1 - folderFinal;
+        if (last) {
+            removed = RemoveThrough(step); // the object goes once our handle is closed below
+            break;
+        }
+        folderFinalPath = finalPath;
     }
     while (heldCount > 0) {
         CloseHandle(held[--heldCount]);
@@ -192,13 +314,18 @@ bool PlatformRemoveFolder(const char *path, size_t rootLength)
 }
 
 // Attribute access alone records no sharing, so this open stands in nobody's way.
-static bool ReadFinalPathOf(const char *path, char (&finalPath)[kFinalPathSize])
+static bool ReadFinalPathOf(const char *path, DWORD form, WCHAR (&finalPath)[kFinalPathSize])
 {
-    HANDLE handle = OpenStep(path, FILE_READ_ATTRIBUTES, true, false);
+    WCHAR wide[kFinalPathSize];
+    if (ToWide(path, wide) < 0) {
+        return false;
+    }
+    HANDLE handle = CreateFileW(wide, FILE_READ_ATTRIBUTES, kHeldSharing, NULL, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }
-    bool read = ReadFinalPath(handle, finalPath);
+    bool read = ReadFinalPath(handle, form, finalPath);
     CloseHandle(handle);
     return read;
 }
@@ -207,21 +334,30 @@ static bool ReadFinalPathOf(const char *path, char (&finalPath)[kFinalPathSize])
 // deleting one leaves the other.
 bool PlatformSameFile(const char *path, const char *otherPath)
 {
-    char finalPath[kFinalPathSize];
-    char otherFinalPath[kFinalPathSize];
-    return ReadFinalPathOf(path, finalPath) && ReadFinalPathOf(otherPath, otherFinalPath) &&
-           strcmp(finalPath, otherFinalPath) == 0;
+    WCHAR finalPath[kFinalPathSize];
+    WCHAR otherFinalPath[kFinalPathSize];
+    const DWORD forms[] = {VOLUME_NAME_NT, VOLUME_NAME_DOS};
+    for (DWORD form : forms) {
+        if (ReadFinalPathOf(path, form, finalPath) &&
+            ReadFinalPathOf(otherPath, form, otherFinalPath)) {
+            return wcscmp(finalPath, otherFinalPath) == 0;
+        }
+    }
+    return false;
 }
 
-bool PlatformCurrentFolder(char (&path)[kPathSize])
+bool PlatformPinInstallFolder(const char *folder, char (&path)[kPathSize])
 {
-    WCHAR wide[kPathSize];
-    DWORD length = GetCurrentDirectoryA(kPathSize, path);
-    DWORD wideLength = GetCurrentDirectoryW(kPathSize, wide);
-    if (length == 0 || length >= (DWORD)kPathSize || wideLength == 0 ||
-        wideLength >= (DWORD)kPathSize || !IsExactAnsiName(path, wide)) {
+    WCHAR wide[kFinalPathSize];
+    if (ToWide(folder, wide) <= 0) {
         path[0] = '\0';
         return false;
     }
-    return true;
+    return Pin(g_pinned.install, wide, path);
+}
+
+void PlatformUnpinFolders()
+{
+    Unpin(g_pinned.install);
+    Unpin(g_pinned.desktop);
 }

@@ -4,18 +4,68 @@
 
 #include "engine.h"
 #include "engine_reset.h"
+#include "gui_driver.h"
+#include "platform.h"
 #include "wine_files.h"
 
 namespace {
+
+const char kNoSavegames[] = "Savegame folder deleted, there were no savegames.";
+const char kFoldersLeft[] = "Not all folders have been deleted";
+
+// Points this program's import of a KERNEL32 function at a stand-in for one test, so that the
+// engine's own code meets an answer that only Windows gives.
+struct ImportPatch {
+    ImportPatch(const char *function, const void *standIn)
+    {
+        BYTE *base = (BYTE *)GetModuleHandleA(NULL);
+        IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
+        DWORD imports =
+            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+        for (auto *dll = (IMAGE_IMPORT_DESCRIPTOR *)(base + imports); dll->Name && !slot; ++dll) {
+            auto *name = (IMAGE_THUNK_DATA *)(base + dll->OriginalFirstThunk);
+            for (int i = 0; name[i].u1.AddressOfData && !slot; ++i) {
+                if (!IMAGE_SNAP_BY_ORDINAL(name[i].u1.Ordinal) &&
+                    !strcmp(
+                        (char *)((IMAGE_IMPORT_BY_NAME *)(base + name[i].u1.AddressOfData))->Name,
+                        function)) {
+                    slot = &((IMAGE_THUNK_DATA *)(base + dll->FirstThunk))[i].u1.Function;
+                }
+            }
+        }
+        original = slot ? (void *)*slot : nullptr;
+        Write((DWORD)standIn);
+    }
+    ~ImportPatch() { Write((DWORD)original); }
+    void Write(DWORD target)
+    {
+        DWORD protection;
+        if (slot && VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection)) {
+            *slot = target;
+            VirtualProtect(slot, sizeof *slot, protection, &protection);
+        }
+    }
+    DWORD *slot = nullptr;
+    void *original;
+};
 
 class EngineOnDisk : public InstallFolderTest {
   protected:
     void SetUp() override
     {
         InstallFolderTest::SetUp();
+        Pin(folder);
+    }
+    void TearDown() override
+    {
+        PlatformUnpinFolders();
+        InstallFolderTest::TearDown();
+    }
+    // A new run of the engine in the folder, which is held as the program holds its own.
+    void Pin(const std::string &install)
+    {
         ResetUninstallState();
-        ASSERT_LT(folder.size(), sizeof g_uninstall.installFolder);
-        strcpy(g_uninstall.installFolder, folder.c_str());
+        ASSERT_TRUE(PlatformPinInstallFolder(install.c_str(), g_uninstall.installFolder));
     }
 };
 
@@ -27,7 +77,7 @@ TEST_F(EngineOnDisk, FullInstallationGoesAndTheSavegameStays)
     ScanInstallation();
     EXPECT_EQ(g_uninstall.foundCount, 15);
     EXPECT_TRUE(g_uninstall.desktopShortcutFound);
-    EXPECT_STREQ(g_uninstall.desktopShortcutPath, DesktopShortcut().c_str());
+    EXPECT_EQ(g_uninstall.desktopShortcutPath, "\\\\?\\" + DesktopShortcut()) << "as held";
 
     UninstallReport report = RunUninstall(true);
     EXPECT_STREQ(report.statusText, "Uninstallation complete. 16 files deleted");
@@ -88,10 +138,10 @@ TEST_F(EngineOnDisk, LookAlikeFilesSurviveBesideEveryRow)
 // Near the path limit only the three shortest rows fit; the rest are missing, not probed cut short.
 TEST_F(EngineOnDisk, RowsBeyondThePathLimitAreMissing)
 {
-    std::string deep = folder + "\\" + std::string(239 - folder.size(), 'd');
-    ASSERT_EQ(deep.size(), 240u);
+    std::string deep = folder + "\\" + std::string(235 - folder.size(), 'd');
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL));
-    strcpy(g_uninstall.installFolder, deep.c_str());
+    Pin(deep);
+    ASSERT_EQ(strlen(g_uninstall.installFolder), 240u) << "\\\\?\\ and the folder";
     const int shortRows[] = {0, 8, 14}; // System\Kessamar.u, Maps\KSMenu.kx, Kessamar.lnk
     for (int row : shortRows) {
         PutFile(deep + "\\" + kInstalledFiles[row]);
@@ -117,7 +167,7 @@ TEST_F(EngineOnDisk, LinkedFoldersAndTheirTargetsStay)
     std::string install = linked + "\\library";
     ASSERT_TRUE(IsLinkedFolder(install + "\\Maps") && IsLinkedFolder(install + "\\Save"))
         << "no linked layout in " << linked << ": run through ctest";
-    strcpy(g_uninstall.installFolder, install.c_str());
+    Pin(install);
 
     ScanInstallation();
     EXPECT_EQ(g_uninstall.foundCount, 15);
@@ -135,6 +185,152 @@ TEST_F(EngineOnDisk, LinkedFoldersAndTheirTargetsStay)
     EXPECT_TRUE(Exists(install + "\\Textures\\KSMenuTex.utx")) << "the link stays";
     EXPECT_FALSE(Exists(install + "\\Textures\\kessamar.utx"));
     EXPECT_FALSE(Exists(install + "\\System")) << "a root reached through a link still works";
+}
+
+// System is a link to the sibling folder "X＼System" (a full-width reverse solidus), whose name
+// reads as "X\System" through code page 1252's best fit: the sibling keeps its files.
+TEST_F(EngineOnDisk, LinkToAFolderNamedAlikeIsNotFollowed)
+{
+    std::string install = At("X");
+    LayOutInstallation(install, kEveryRow & ~0x1Fu, true, false);
+    wchar_t wideInstall[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, install.c_str(), -1, wideInstall, MAX_PATH);
+    std::wstring sibling = std::wstring(wideInstall) + L"\uFF3CSystem\\";
+    ASSERT_TRUE(CreateDirectoryW(sibling.c_str(), NULL));
+    for (int row = 0; row < 5; ++row) {
+        std::string name = kInstalledFiles[row] + 7; // after "System\\"
+        CloseHandle(CreateFileW((sibling + std::wstring(name.begin(), name.end())).c_str(),
+                                GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL));
+    }
+    ASSERT_TRUE(StartOnLinux(install, "ln -s ../X*System System"));
+    ASSERT_TRUE(WaitFor([&] { return IsLinkedFolder(install + "\\System"); }));
+    Pin(install);
+
+    ScanInstallation();
+    EXPECT_EQ(g_uninstall.foundCount, 15);
+    UninstallReport report = RunUninstall(false);
+    EXPECT_STREQ(report.statusText, "Uninstallation incomplete: 10 of 15 found files deleted");
+    EXPECT_STREQ(report.folderText, kFoldersLeft);
+    for (int row = 0; row < 5; ++row) {
+        std::string name = kInstalledFiles[row] + 7;
+        std::wstring file = sibling + std::wstring(name.begin(), name.end());
+        EXPECT_NE(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES) << name;
+    }
+    PlatformUnpinFolders();
+    ASSERT_TRUE(StartOnLinux(folder, "rm X/System && rm -r X*System"));
+    EXPECT_TRUE(
+        WaitFor([&] { return GetFileAttributesW(sibling.c_str()) == INVALID_FILE_ATTRIBUTES; }));
+}
+
+// FAT32 and exFAT fail the reparse tag query with ERROR_INVALID_PARAMETER, as this stand-in does;
+// for the folder named here it also says "reparse point", so that the tag would be needed.
+decltype(&GetFileInformationByHandleEx) g_realInformation;
+const char *g_taggedFolder = "";
+BOOL WINAPI InformationAsOnFat(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
+{
+    char path[1024];
+    if (kind == FileAttributeTagInfo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    BOOL answered = g_realInformation(file, kind, info, size);
+    DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, 0);
+    if (answered && kind == FileBasicInfo && *g_taggedFolder && length < sizeof path &&
+        strcmp(strrchr(path, '\\') + 1, g_taggedFolder) == 0) {
+        ((FILE_BASIC_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    return answered;
+}
+
+TEST_F(EngineOnDisk, EverythingGoesOnFatButAFolderWithAnUnreadableTag)
+{
+    ImportPatch patch("GetFileInformationByHandleEx", (void *)InformationAsOnFat);
+    ASSERT_TRUE(patch.slot);
+    g_realInformation = (decltype(g_realInformation))patch.original;
+    const struct {
+        const char *tagged, *status, *folders;
+    } cases[] = {{"", "Uninstallation complete. 15 files deleted", kNoSavegames},
+                 {"Maps", "Uninstallation incomplete: 9 of 15 found files deleted", kFoldersLeft}};
+    for (const auto &fat : cases) {
+        std::string install = At(*fat.tagged ? "tagged" : "plain");
+        LayOutInstallation(install, kEveryRow, true, false);
+        Pin(install);
+        g_taggedFolder = fat.tagged;
+        ScanInstallation();
+        UninstallReport report = RunUninstall(false);
+        g_taggedFolder = "";
+        EXPECT_STREQ(report.statusText, fat.status) << fat.tagged;
+        EXPECT_STREQ(report.folderText, fat.folders) << fat.tagged;
+        EXPECT_EQ(Exists(install + "\\Maps\\KSMenu.kx"), *fat.tagged != 0);
+    }
+}
+
+// Windows 10 and later delete with POSIX semantics, which this stand-in answers as Windows does:
+// it deletes (Wine has only the old disposition to do it with), or fails with the error given.
+decltype(&SetFileInformationByHandle) g_realSetInformation;
+DWORD g_posixError;
+int g_posixCalls, g_otherFlags, g_oldCalls;
+BOOL WINAPI DispositionAsOnWindows10(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                     DWORD size)
+{
+    if (kind != 21) { // FileDispositionInfoEx
+        ++g_oldCalls;
+        return g_realSetInformation(file, kind, info, size);
+    }
+    ++g_posixCalls;
+    g_otherFlags |= *(DWORD *)info ^ 0x3; // FILE_DISPOSITION_FLAG_DELETE | _POSIX_SEMANTICS
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetLastError(g_posixError);
+    return !g_posixError &&
+           g_realSetInformation(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// The old disposition is only for where the new one is unknown: never after an access error.
+TEST_F(EngineOnDisk, PosixDeletionFirstAndNoOtherAfterAnAccessError)
+{
+    ImportPatch patch("SetFileInformationByHandle", (void *)DispositionAsOnWindows10);
+    ASSERT_TRUE(patch.slot);
+    g_realSetInformation = (decltype(g_realSetInformation))patch.original;
+    for (DWORD error : {DWORD(ERROR_SUCCESS), DWORD(ERROR_ACCESS_DENIED)}) {
+        std::string install = At(error ? "denied" : "posix");
+        LayOutInstallation(install, kEveryRow, true, false);
+        Pin(install);
+        g_posixError = error;
+        g_posixCalls = g_otherFlags = g_oldCalls = 0;
+        ScanInstallation();
+        UninstallReport report = RunUninstall(false);
+        EXPECT_STREQ(report.statusText,
+                     error ? "No files deleted" : "Uninstallation complete. 15 files deleted");
+        EXPECT_EQ(Exists(install + "\\System"), error != 0);
+        EXPECT_EQ(g_posixCalls, 20) << "15 files and 5 folders";
+        EXPECT_EQ(g_otherFlags, 0) << "a read-only file must still refuse";
+        EXPECT_EQ(g_oldCalls, 0);
+    }
+}
+
+// A volume that the Mount Manager gives no DOS name (a RAM disk, a mounted image) fails the DOS
+// form of a final path with ERROR_INVALID_FUNCTION, as this stand-in does.
+decltype(&GetFinalPathNameByHandleW) g_realFinalPath;
+DWORD WINAPI FinalPathWithoutDosName(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
+{
+    if ((flags & (VOLUME_NAME_NT | VOLUME_NAME_NONE | VOLUME_NAME_GUID)) == 0) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return 0;
+    }
+    return g_realFinalPath(file, path, size, flags);
+}
+
+TEST_F(EngineOnDisk, EverythingGoesOnAVolumeWithoutADosName)
+{
+    ImportPatch patch("GetFinalPathNameByHandleW", (void *)FinalPathWithoutDosName);
+    ASSERT_TRUE(patch.slot);
+    g_realFinalPath = (decltype(g_realFinalPath))patch.original;
+    LayOutInstallation(folder, kEveryRow, true, false);
+    Pin(folder);
+    ScanInstallation();
+    UninstallReport report = RunUninstall(false);
+    EXPECT_STREQ(report.statusText, "Uninstallation complete. 15 files deleted");
+    EXPECT_STREQ(report.folderText, kNoSavegames);
 }
 
 } // namespace

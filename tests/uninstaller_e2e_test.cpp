@@ -331,6 +331,57 @@ TEST_F(Uninstaller, FolderSwappedForALinkWhileAskingIsNotFollowed)
     EXPECT_TRUE(WaitFor([&] { return !Exists(At("Maps")); }));
 }
 
+// Started through a linked library folder, which is pointed at another copy of the add-on while
+// the question is open: the folder that was scanned is the one uninstalled.
+TEST_F(Uninstaller, LinkOnTheWayRepointedWhileAskingChangesNothing)
+{
+    for (const char *copy : {"scanned", "other"}) {
+        LayOutInstallation(At(copy), kEveryRow, true, false);
+    }
+    ASSERT_TRUE(StartOnLinux(folder, "ln -s scanned library"));
+    ASSERT_TRUE(WaitFor([&] { return IsLinkedFolder(At("library")); }));
+    Start(SW_SHOWNORMAL, kUninstaller, At("library").c_str());
+    Click(IDC_UNINSTALL);
+    HWND question = WaitForProcessWindow(process.dwProcessId, "#32770", kRemoveCaption);
+    ASSERT_TRUE(question != NULL);
+    PutFile(At("other\\Repointed.txt"));
+    ASSERT_TRUE(StartOnLinux(folder, "ln -sfn other library"));
+    ASSERT_TRUE(WaitFor([&] { return Exists(At("library\\Repointed.txt")); }));
+
+    ClickButton(question, IDYES);
+    ASSERT_TRUE(WaitFor([&] { return Text(IDC_UNINSTALL) == "Exit"; }));
+    EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 15 files deleted");
+    EXPECT_EQ(Text(IDC_STATUS2), "Savegame folder deleted, there were no savegames.");
+    for (const char *file : kInstalledFiles) {
+        EXPECT_TRUE(Exists(At("other\\") + file)) << file;
+    }
+    for (const char *added : kAddOnFolders) {
+        EXPECT_TRUE(Exists(At("other\\") + added)) << added;
+        EXPECT_FALSE(Exists(At("scanned\\") + added)) << added;
+    }
+    Click(IDC_UNINSTALL);
+    EXPECT_EQ(ExitCode(), 0u);
+    ASSERT_TRUE(StartOnLinux(folder, "rm library"));
+    EXPECT_TRUE(WaitFor([&] { return !Exists(At("library")); }));
+}
+
+// Under code page 932 the second byte of many characters, as of 表 (0x95 0x5C), is the byte of
+// "\": a folder whose name ends in one is still the folder, not a folder and a separator.
+TEST_F(Uninstaller, FolderNameEndingInTheByteOfASeparator)
+{
+    if (GetACP() != 932) {
+        GTEST_SKIP() << "needs code page 932: ctest runs it so as Uninstaller.CodePage932";
+    }
+    std::string install = At("\x95\x5C");
+    LayOutInstallation(install, kEveryRow, true, false);
+    Start(SW_SHOWNORMAL, kUninstaller, install.c_str());
+    UninstallAndExit("Uninstallation complete. 15 files deleted",
+                     "Savegame folder deleted, there were no savegames.");
+    for (const char *added : kAddOnFolders) {
+        EXPECT_FALSE(Exists(install + "\\" + added)) << added;
+    }
+}
+
 // The game on a drive of its own: the install folder is a drive's root, "K:\\".
 TEST_F(Uninstaller, InstallationAtTheRootOfADrive)
 {

@@ -1,6 +1,9 @@
 // The guard value that stack-protected functions check before they return, and the end they meet
-// when it has been overwritten; here rather than in libssp, which would import ADVAPI32.
+// when it has been overwritten; here rather than in libssp, which would import ADVAPI32. Runtime
+// support for whatever links the engine: the program and every test.
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <x86intrin.h>
 
 #include <stdint.h>
 
@@ -19,14 +22,15 @@ __attribute__((noreturn, no_stack_protector)) void __stack_chk_fail(void)
         __asm__ __volatile__("int $0x29" : : "c"(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE));
     }
     TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);
-    __builtin_unreachable();
+    __builtin_trap(); // should it ever return, never fall through into the next function
 }
 }
 
-// Seeded as Microsoft's C runtime seeds its security cookie: from the time, the process and
-// thread ids, the tick count and the performance counter. A constructor of the highest priority
-// runs from the runtime's start-up code, which is not protected, before any protected function
-// could have saved the old value.
+// Seeded as Microsoft's C runtime seeds its security cookie, from the time, the process and
+// thread ids, the tick count and the performance counter, all of which a local user can watch or
+// guess; the cycle counter and where the stack lies (ASLR) add what nobody else sees. A constructor
+// of the highest priority runs from the runtime's start-up code, which is not protected, before any
+// protected function could have saved the old value.
 __attribute__((constructor(101), no_stack_protector)) static void SeedStackGuard()
 {
     FILETIME now;
@@ -38,6 +42,9 @@ __attribute__((constructor(101), no_stack_protector)) static void SeedStackGuard
     seed ^= GetCurrentThreadId();
     seed ^= GetTickCount();
     seed ^= counter.LowPart ^ (uintptr_t)counter.HighPart;
+    unsigned long long cycles = __rdtsc();
+    seed ^= (uintptr_t)cycles ^ (uintptr_t)(cycles >> 32);
+    seed ^= (uintptr_t)&now;
     if (seed == kUnseededGuard) {
         seed = kUnseededGuard + 1;
     } else if ((seed & 0xFFFF0000) == 0) {
