@@ -30,7 +30,8 @@ WRITES = {'WriteFile', 'CopyFileA', 'CopyFileW', 'CopyFileExW', 'MoveFileA', 'Mo
 RELAYED = EXISTENCE | WRITES | {'DeleteFileA', 'DeleteFileW', 'RemoveDirectoryA',
                                 'RemoveDirectoryW', 'CreateFileA', 'CreateFileW',
                                 'SetFileInformationByHandle'}
-GENERIC_WRITE, FILE_FLAG_BACKUP_SEMANTICS, FILE_DISPOSITION_INFO = 0x40000000, 0x02000000, 4
+GENERIC_WRITE, FILE_FLAG_BACKUP_SEMANTICS = 0x40000000, 0x02000000
+DISPOSITIONS = {4, 21}  # FileDispositionInfo, and FileDispositionInfoEx tried first
 USAGE = 'usage: bench/report.py --relay | bench/report.py BENCH_DIR OURS_EXE NSIS_EXE [README]'
 if sys.argv[1:] in (['-h'], ['--help']):
     sys.exit(print(USAGE))
@@ -42,25 +43,32 @@ if not 4 <= len(sys.argv) <= 5 or any(arg.startswith('-') for arg in sys.argv[1:
 bench, ours_exe, nsis_exe = sys.argv[1:4]
 
 
-def in_image(address):
-    return 0x400000 <= int(address, 16) < 0x1000000
+def image_range(exe):
+    """Where the program's own code lies: Wine loads it at its preferred base, and may put a DLL
+    that it relocates just above."""
+    header = pefile.PE(exe, fast_load=True).OPTIONAL_HEADER
+    return range(header.ImageBase, header.ImageBase + header.SizeOfImage)
 
 
-def file_calls(who):
+def file_calls(who, exe):
     """Counts the relayed calls made by the program's own code (return address in its image). A
     deletion through a handle counts as a folder removal when the handle was opened as a folder
-    (backup semantics), else as a file deletion."""
+    (backup semantics), else as a file deletion; once per handle, as the old disposition follows
+    the new one where the file system does not know it."""
     counts = {'existence': 0, 'deletions': 0, 'removals': 0, 'writes': 0, 'reads': 0}
     opened_as_folder = {}  # handle -> bool, from each CreateFile and its return
+    disposed = set()  # handles already counted since they were opened
     pending_open = None
+    image = image_range(exe)
     for line in open(os.path.join(bench, who + '.relay'), errors='replace'):
         returned = RETURN.search(line)
-        if returned and in_image(returned.group(3)) and pending_open is not None:
+        if returned and int(returned.group(3), 16) in image and pending_open is not None:
             opened_as_folder[int(returned.group(2), 16)] = pending_open
+            disposed.discard(int(returned.group(2), 16))
             pending_open = None
             continue
         match = CALL.search(line)
-        if not match or not in_image(match.group(3)):
+        if not match or int(match.group(3), 16) not in image:
             continue
         name, args = match.group(1), match.group(2)
         if name in EXISTENCE:
@@ -78,7 +86,8 @@ def file_calls(who):
             pending_open = bool(flags & FILE_FLAG_BACKUP_SEMANTICS)
         elif name == 'SetFileInformationByHandle':
             handle, info_class = (int(field, 16) for field in args.split(',')[:2])
-            if info_class == FILE_DISPOSITION_INFO:
+            if info_class in DISPOSITIONS and handle not in disposed:
+                disposed.add(handle)
                 counts['removals' if opened_as_folder.get(handle) else 'deletions'] += 1
     left = open(os.path.join(bench, who + '.temp-left')).read().split()
     counts['temp'] = len(left)
@@ -99,7 +108,7 @@ def ratio(ours, nsis):
 
 
 runs = {who: timings(who) for who in PROGRAMS}
-calls = {who: file_calls(who) for who in PROGRAMS}
+calls = {'ours': file_calls('ours', ours_exe), 'nsis': file_calls('nsis', nsis_exe)}
 sizes = {'ours': os.path.getsize(ours_exe), 'nsis': os.path.getsize(nsis_exe)}
 wine = subprocess.run(['wine', '--version'], capture_output=True, text=True).stdout.strip()
 

@@ -19,7 +19,7 @@ const DWORD kHeldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // points at by then.
 struct PinnedFolder {
     HANDLE handle;
-    DWORD form;                      // of final paths, VOLUME_NAME_NT or _DOS: one for a whole walk
+    DWORD form;                      // of final paths, one for a whole walk: NT form where it can
     WCHAR finalPath[kFinalPathSize]; // in that form
     char path[kPathSize];            // the path the engine composes with, which leads to it
     int widePathLength;              // that path's length in wide characters
@@ -55,8 +55,7 @@ static int ToWide(const char *ansi, WCHAR (&wide)[kFinalPathSize])
 
 static bool ReadFinalPath(HANDLE handle, DWORD form, WCHAR (&finalPath)[kFinalPathSize])
 {
-    DWORD length =
-        GetFinalPathNameByHandleW(handle, finalPath, kFinalPathSize, FILE_NAME_NORMALIZED | form);
+    DWORD length = GetFinalPathNameByHandleW(handle, finalPath, kFinalPathSize, form);
     return length > 0 && length < (DWORD)kFinalPathSize;
 }
 
@@ -91,7 +90,7 @@ static bool ChoosePath(PinnedFolder &pinned, const WCHAR *folder)
     int length = (int)GetFinalPathNameByHandleW(pinned.handle, path, kPathSize,
                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     bool leads = length > 0 && length < kPathSize && LeadsTo(path, pinned);
-    if (!leads && ReadFinalPath(pinned.handle, VOLUME_NAME_NT, ntPath)) {
+    if (!leads && ReadFinalPath(pinned.handle, FILE_NAME_NORMALIZED | VOLUME_NAME_NT, ntPath)) {
         length = _snwprintf(path, kPathSize, L"\\\\?\\GLOBALROOT%ls", ntPath);
         leads = length > 0 && length < kPathSize && LeadsTo(path, pinned);
     }
@@ -119,23 +118,23 @@ static void Unpin(PinnedFolder &pinned)
 // Opens the folder, following links, holds it, and writes the path its contents are reached by.
 // Final paths are compared in the NT form, which volumes without a DOS name (RAM disks, image
 // mounters, user-mode file systems) have too; Wine lacks it for a drive letter added while it
-// runs, whose DOS form it has.
+// runs, whose DOS form it has. Normalised names need every folder on the way to be readable,
+// which a share may refuse (ERROR_ACCESS_DENIED); there the names as opened are compared.
 static bool Pin(PinnedFolder &pinned, const WCHAR *folder, char (&path)[kPathSize])
 {
+    const DWORD forms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_NT,
+                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS,
+                           FILE_NAME_OPENED | VOLUME_NAME_NT};
     WCHAR widePath[kFinalPathSize];
     Unpin(pinned);
     path[0] = '\0';
     pinned.handle = OpenFolder(folder);
-    pinned.form = VOLUME_NAME_NT;
-    if (pinned.handle != INVALID_HANDLE_VALUE &&
-        !ReadFinalPath(pinned.handle, pinned.form, pinned.finalPath)) {
-        pinned.form = VOLUME_NAME_DOS;
-        if (!ReadFinalPath(pinned.handle, pinned.form, pinned.finalPath)) {
-            CloseHandle(pinned.handle);
-            pinned.handle = INVALID_HANDLE_VALUE;
-        }
+    bool resolved = false;
+    for (int form = 0; pinned.handle != INVALID_HANDLE_VALUE && form < 3 && !resolved; ++form) {
+        pinned.form = forms[form];
+        resolved = ReadFinalPath(pinned.handle, pinned.form, pinned.finalPath);
     }
-    if (pinned.handle == INVALID_HANDLE_VALUE || !ChoosePath(pinned, folder)) {
+    if (!resolved || !ChoosePath(pinned, folder)) {
         Unpin(pinned);
         return false;
     }
@@ -336,7 +335,8 @@ bool PlatformSameFile(const char *path, const char *otherPath)
 {
     WCHAR finalPath[kFinalPathSize];
     WCHAR otherFinalPath[kFinalPathSize];
-    const DWORD forms[] = {VOLUME_NAME_NT, VOLUME_NAME_DOS};
+    const DWORD forms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_NT,
+                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS};
     for (DWORD form : forms) {
         if (ReadFinalPathOf(path, form, finalPath) &&
             ReadFinalPathOf(otherPath, form, otherFinalPath)) {

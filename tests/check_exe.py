@@ -3,6 +3,7 @@
 DLLs, with its stack guard's failure handler linked in, and carrying exactly the dialog, strings,
 accelerator, banner and icons the program loads. The dialog's layout is pinned here on purpose:
 a change to res/uninstaller.rc must be made here too."""
+import re
 import struct
 import sys
 
@@ -12,8 +13,9 @@ WINDOWS_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'shell32.dll', 'msvcr
 # ASLR, DEP, no structured exception handlers to be called, Terminal Server aware.
 DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x400, 0x8000
 # The guard's failure handler: __fastfail(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE), "mov ecx, 2;
-# int 0x29". Unused code is dropped at link time, so it is there only if protected code calls it.
-FAST_FAIL_STACK_COOKIE = bytes.fromhex('b902000000cd29')
+# int 0x29", then TerminateProcess and a trap ("ud2"), so that it never runs on into the next
+# function. Unused code is dropped at link time, so it is there only if protected code calls it.
+FAST_FAIL_STACK_COOKIE = re.compile(rb'\xb9\x02\x00\x00\x00\xcd\x29.{0,32}?\x0f\x0b', re.S)
 RT_BITMAP, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_GROUP_ICON = 2, 5, 6, 9, 14
 WS_CHILD, WS_VISIBLE, WS_TABSTOP, WS_GROUP = 0x40000000, 0x10000000, 0x00010000, 0x00020000
 BUTTON, STATIC = 0x80, 0x82
@@ -122,7 +124,8 @@ def main(path):
         check(characteristics & flag,
               f'DllCharacteristics {characteristics:#x} lacks {name} ({flag:#x})')
     text = next(section for section in pe.sections if section.Name.rstrip(b'\0') == b'.text')
-    check(FAST_FAIL_STACK_COOKIE in text.get_data(), 'no stack guard failure handler linked in')
+    check(FAST_FAIL_STACK_COOKIE.search(text.get_data()),
+          'no stack guard failure handler that ends in a trap linked in')
 
     found = resources(pe)
     expected_keys = {(RT_DIALOG, 101), (RT_STRING, 1), (RT_ACCELERATOR, 107), (RT_BITMAP, 104),
