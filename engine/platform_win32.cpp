@@ -79,32 +79,37 @@ static bool LeadsTo(const WCHAR *path, const PinnedFolder &pinned)
     return same;
 }
 
-// The path for the "A" calls, the first of these that leads to the held folder: its verbatim
-// final path ("\\?\C:\Games"), which Windows takes as it is, without dropping trailing dots or
-// spaces; where its volume has no DOS name, the same through the NT namespace
-// ("\\?\GLOBALROOT\Device\..."), which Wine lacks; else the full path it was opened by.
+// Takes a path of that length for the held folder if it opens the folder and reads the same
+// through the code page. A verbatim path is not normalised: the engine's own separator after a
+// volume root would make an empty name.
+static bool TakePath(PinnedFolder &pinned, WCHAR (&path)[kPathSize], int length, bool verbatim)
+{
+    if (length <= 0 || length >= kPathSize || !LeadsTo(path, pinned)) {
+        return false;
+    }
+    if (verbatim && path[length - 1] == L'\\') {
+        path[length - 1] = L'\0';
+    }
+    return ToExactAnsi(path, pinned.path);
+}
+
+// The path for the "A" calls, the first of these that will do: the folder's verbatim final path
+// ("\\?\C:\Games"), which Windows takes as it is, without dropping trailing dots or spaces; where
+// its volume has no DOS name, the same through the NT namespace ("\\?\GLOBALROOT\Device\..."),
+// which Wine lacks; else the full path it was opened by, whose links every step's check then
+// guards.
 static bool ChoosePath(PinnedFolder &pinned, const WCHAR *folder)
 {
     WCHAR path[kPathSize];
     WCHAR ntPath[kFinalPathSize];
-    int length = (int)GetFinalPathNameByHandleW(pinned.handle, path, kPathSize,
-                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    bool leads = length > 0 && length < kPathSize && LeadsTo(path, pinned);
-    if (!leads && ReadFinalPath(pinned.handle, FILE_NAME_NORMALIZED | VOLUME_NAME_NT, ntPath)) {
-        length = _snwprintf(path, kPathSize, L"\\\\?\\GLOBALROOT%ls", ntPath);
-        leads = length > 0 && length < kPathSize && LeadsTo(path, pinned);
-    }
-    if (leads) {
-        // A verbatim path is not normalised: the engine's own separator after a volume root
-        // would make an empty name.
-        if (path[length - 1] == L'\\') {
-            path[length - 1] = L'\0';
-        }
-    } else {
-        length = (int)GetFullPathNameW(folder, kPathSize, path, NULL);
-        leads = length > 0 && length < kPathSize && LeadsTo(path, pinned);
-    }
-    return leads && ToExactAnsi(path, pinned.path);
+    return TakePath(pinned, path,
+                    (int)GetFinalPathNameByHandleW(pinned.handle, path, kPathSize,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS),
+                    true) ||
+           (ReadFinalPath(pinned.handle, FILE_NAME_NORMALIZED | VOLUME_NAME_NT, ntPath) &&
+            TakePath(pinned, path, _snwprintf(path, kPathSize, L"\\\\?\\GLOBALROOT%ls", ntPath),
+                     true)) ||
+           TakePath(pinned, path, (int)GetFullPathNameW(folder, kPathSize, path, NULL), false);
 }
 
 static void Unpin(PinnedFolder &pinned)
