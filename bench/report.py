@@ -20,7 +20,6 @@ def timings(who):
 
 
 CALL = re.compile(r'Call [\w.]+\.(\w+)\((.*)\) ret=([0-9a-f]+)')
-RETURN = re.compile(r'Ret  [\w.]+\.(CreateFile[AW])\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)')
 EXISTENCE = {'GetFileAttributesA', 'GetFileAttributesW', 'GetFileAttributesExA',
              'GetFileAttributesExW', 'FindFirstFileA', 'FindFirstFileW', 'FindFirstFileExA',
              'FindFirstFileExW'}
@@ -28,9 +27,9 @@ WRITES = {'WriteFile', 'CopyFileA', 'CopyFileW', 'CopyFileExW', 'MoveFileA', 'Mo
           'MoveFileExA', 'MoveFileExW', 'CreateDirectoryA', 'CreateDirectoryW',
           'GetTempFileNameA', 'GetTempFileNameW'}
 RELAYED = EXISTENCE | WRITES | {'DeleteFileA', 'DeleteFileW', 'RemoveDirectoryA',
-                                'RemoveDirectoryW', 'CreateFileA', 'CreateFileW',
+                                'RemoveDirectoryW', 'CreateFileA', 'CreateFileW', 'NtCreateFile',
                                 'SetFileInformationByHandle'}
-GENERIC_WRITE, FILE_FLAG_BACKUP_SEMANTICS = 0x40000000, 0x02000000
+GENERIC_WRITE, FILE_FLAG_BACKUP_SEMANTICS, FILE_DIRECTORY_FILE = 0x40000000, 0x02000000, 1
 DISPOSITIONS = {4, 21}  # FileDispositionInfo, and FileDispositionInfoEx tried first
 USAGE = 'usage: bench/report.py --relay | bench/report.py BENCH_DIR OURS_EXE NSIS_EXE [README]'
 if sys.argv[1:] in (['-h'], ['--help']):
@@ -52,21 +51,13 @@ def image_range(exe):
 
 def file_calls(who, exe):
     """Counts the relayed calls made by the program's own code (return address in its image). A
-    deletion through a handle counts as a folder removal when the handle was opened as a folder
-    (backup semantics), else as a file deletion; once per handle, as the old disposition follows
-    the new one where the file system does not know it."""
+    deletion through a handle goes with the open just before it: a folder removal when that
+    opened a folder (backup semantics, or a directory for NtCreateFile), else a file deletion;
+    once per open, as the old disposition follows the new one where it is not known."""
     counts = {'existence': 0, 'deletions': 0, 'removals': 0, 'writes': 0, 'reads': 0}
-    opened_as_folder = {}  # handle -> bool, from each CreateFile and its return
-    disposed = set()  # handles already counted since they were opened
-    pending_open = None
+    opened_folder, counted = False, True
     image = image_range(exe)
     for line in open(os.path.join(bench, who + '.relay'), errors='replace'):
-        returned = RETURN.search(line)
-        if returned and int(returned.group(3), 16) in image and pending_open is not None:
-            opened_as_folder[int(returned.group(2), 16)] = pending_open
-            disposed.discard(int(returned.group(2), 16))
-            pending_open = None
-            continue
         match = CALL.search(line)
         if not match or int(match.group(3), 16) not in image:
             continue
@@ -83,12 +74,16 @@ def file_calls(who, exe):
             # The path may hold commas: the six numbers after it are read from the end.
             access, _, _, _, flags, _ = (int(field, 16) for field in args.rsplit(',', 6)[1:])
             counts['writes' if access & GENERIC_WRITE else 'reads'] += 1
-            pending_open = bool(flags & FILE_FLAG_BACKUP_SEMANTICS)
+            opened_folder, counted = bool(flags & FILE_FLAG_BACKUP_SEMANTICS), False
+        elif name == 'NtCreateFile':
+            fields = [int(field, 16) for field in args.split(',')]
+            counts['writes' if fields[1] & GENERIC_WRITE else 'reads'] += 1
+            opened_folder, counted = bool(fields[8] & FILE_DIRECTORY_FILE), False
         elif name == 'SetFileInformationByHandle':
-            handle, info_class = (int(field, 16) for field in args.split(',')[:2])
-            if info_class in DISPOSITIONS and handle not in disposed:
-                disposed.add(handle)
-                counts['removals' if opened_as_folder.get(handle) else 'deletions'] += 1
+            info_class = int(args.split(',')[1], 16)
+            if info_class in DISPOSITIONS and not counted:
+                counted = True
+                counts['removals' if opened_folder else 'deletions'] += 1
     left = open(os.path.join(bench, who + '.temp-left')).read().split()
     counts['temp'] = len(left)
     return counts

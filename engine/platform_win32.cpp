@@ -2,6 +2,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <shlobj.h>
+#include <winternl.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -22,7 +23,6 @@ struct PinnedFolder {
     DWORD form;                      // of final paths, one for a whole walk: NT form where it can
     WCHAR finalPath[kFinalPathSize]; // in that form
     char path[kPathSize];            // the path the engine composes with, which leads to it
-    int widePathLength;              // that path's length in wide characters
 };
 
 static struct {
@@ -130,7 +130,6 @@ static bool Pin(PinnedFolder &pinned, const WCHAR *folder, char (&path)[kPathSiz
     const DWORD forms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_NT,
                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS,
                            FILE_NAME_OPENED | VOLUME_NAME_NT};
-    WCHAR widePath[kFinalPathSize];
     Unpin(pinned);
     path[0] = '\0';
     pinned.handle = OpenFolder(folder);
@@ -143,7 +142,6 @@ static bool Pin(PinnedFolder &pinned, const WCHAR *folder, char (&path)[kPathSiz
         Unpin(pinned);
         return false;
     }
-    pinned.widePathLength = ToWide(pinned.path, widePath);
     memcpy(path, pinned.path, sizeof path);
     return true;
 }
@@ -248,50 +246,76 @@ static const PinnedFolder *PinnedRootOf(const char *path, size_t rootLength)
     return NULL;
 }
 
+typedef NTSTATUS(NTAPI *NtCreateFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                          ULONG, PVOID, ULONG);
+
+// Opens one name inside an open folder, not following a link, so that nothing above the folder,
+// renamed or relinked meanwhile, plays any part: Win32 opens only whole paths, ntdll opens
+// relative to a handle. Looked up in ntdll, which every process has loaded, rather than imported.
+static HANDLE OpenInside(HANDLE folder, const WCHAR *name, int nameLength, ACCESS_MASK access,
+                         bool wantFolder)
+{
+    NtCreateFileCall ntCreateFile = (NtCreateFileCall)(void (*)(void))GetProcAddress(
+        GetModuleHandleA("ntdll.dll"), "NtCreateFile");
+    UNICODE_STRING unicodeName = {(USHORT)(nameLength * sizeof(WCHAR)),
+                                  (USHORT)(nameLength * sizeof(WCHAR)), (PWSTR)name};
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &unicodeName, OBJ_CASE_INSENSITIVE, folder, NULL);
+    IO_STATUS_BLOCK status;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    ULONG options =
+        FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
+        (wantFolder ? FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT : FILE_NON_DIRECTORY_FILE);
+    if (ntCreateFile == NULL ||
+        ntCreateFile(&handle, access | SYNCHRONIZE, &attributes, &status, NULL, 0, kHeldSharing,
+                     FILE_OPEN, options, NULL, 0) < 0) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
 const int kMostSteps = 3; // the folders below the root and the object itself
 
-// Opens each name below a held root without following links, checking each before the next, and
-// removes the last through its own handle while every folder above it is held. Each step is
-// opened by its full path; what stops a link on the way is the check that the step's final path
-// is its folder's final path plus its own name.
+// Opens each name below a held root inside the folder above it, without following links, checks
+// each before the next, and removes the last through its own handle while every folder above it
+// is held. The check that a step's final path is its folder's plus its own name is what stops a
+// link where the system follows one anyway (Wine does).
 static bool RemoveInsideRoot(const char *path, size_t rootLength, bool folder)
 {
     const PinnedFolder *root = PinnedRootOf(path, rootLength);
-    WCHAR walked[kFinalPathSize];
-    int length = ToWide(path, walked);
-    if (root == NULL || length <= root->widePathLength) {
+    WCHAR names[kFinalPathSize];
+    int length = root != NULL ? ToWide(path + rootLength, names) : -1;
+    if (length <= 0) {
         return false;
     }
 
     HANDLE held[kMostSteps];
     int heldCount = 0;
     WCHAR finalPaths[2][kFinalPathSize];
+    HANDLE folderHandle = root->handle;
     const WCHAR *folderFinalPath = root->finalPath;
     bool removed = false;
-    for (int start = root->widePathLength, end; heldCount < kMostSteps; start = end) {
-        while (start < length && walked[start] == L'\\') {
+    for (int start = 0, end; heldCount < kMostSteps; start = end) {
+        while (start < length && names[start] == L'\\') {
             ++start;
         }
-        for (end = start; end < length && walked[end] != L'\\';) {
+        for (end = start; end < length && names[end] != L'\\';) {
             ++end;
         }
         bool last = end == length;
         if (start == end) {
             break;
         }
-        WCHAR after = walked[end];
-        walked[end] = L'\0';
-        DWORD flags =
-            FILE_FLAG_OPEN_REPARSE_POINT | (folder || !last ? FILE_FLAG_BACKUP_SEMANTICS : 0);
-        HANDLE step = CreateFileW(walked, last ? DELETE | FILE_READ_ATTRIBUTES : kHeldFolderAccess,
-                                  kHeldSharing, NULL, OPEN_EXISTING, flags, NULL);
-        walked[end] = after;
+        HANDLE step =
+            OpenInside(folderHandle, names + start, end - start,
+                       last ? DELETE | FILE_READ_ATTRIBUTES : kHeldFolderAccess, folder || !last);
         if (step == INVALID_HANDLE_VALUE) {
             break;
         }
         held[heldCount++] = step;
         WCHAR(&finalPath)[kFinalPathSize] = finalPaths[heldCount % 2];
-        if (!IsOwnStep(step, folder || !last, *root, folderFinalPath, walked + start, end - start,
+        if (!IsOwnStep(step, folder || !last, *root, folderFinalPath, names + start, end - start,
                        finalPath)) {
             break;
         }
@@ -299,6 +323,7 @@ static bool RemoveInsideRoot(const char *path, size_t rootLength, bool folder)
             removed = RemoveThrough(step); // the object goes once our handle is closed below
             break;
         }
+        folderHandle = step;
         folderFinalPath = finalPath;
     }
     while (heldCount > 0) {

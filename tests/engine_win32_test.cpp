@@ -222,6 +222,24 @@ TEST_F(EngineOnDisk, LinkToAFolderNamedAlikeIsNotFollowed)
         WaitFor([&] { return GetFileAttributesW(sibling.c_str()) == INVALID_FILE_ATTRIBUTES; }));
 }
 
+// A folder above the held one renamed while the question is open, as Wine allows (Windows' own
+// file systems refuse while anything below is open), and a copy of the add-on laid out under its
+// old name: the copy was not scanned, and stays. (Wine then accepts deletions in the folder that
+// was scanned but makes none: it deletes by the old path when the handle closes.)
+TEST_F(EngineOnDisk, FolderAboveRenamedWhileAskingLeavesTheCopyThere)
+{
+    std::string install = At("p\\install");
+    LayOutInstallation(install, kEveryRow, true, false);
+    Pin(install);
+    ScanInstallation();
+    ASSERT_TRUE(MoveFileA(At("p").c_str(), At("p.moved").c_str()));
+    LayOutInstallation(install, kEveryRow, true, false);
+    RunUninstall(false);
+    for (const char *file : kInstalledFiles) {
+        EXPECT_TRUE(Exists(install + "\\" + file)) << file;
+    }
+}
+
 // FAT32 and exFAT fail the reparse tag query with ERROR_INVALID_PARAMETER, as this stand-in does;
 // for the folder named here it also says "reparse point", so that the tag would be needed.
 decltype(&GetFileInformationByHandleEx) g_realInformation;
