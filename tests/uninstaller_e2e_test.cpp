@@ -75,6 +75,27 @@ class Uninstaller : public InstallFolderTest {
         ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
     }
 
+    // Clicks Uninstall and returns its question, left open for what happens meanwhile.
+    HWND OpenRemoveQuestion()
+    {
+        Click(IDC_UNINSTALL);
+        return WaitForProcessWindow(process.dwProcessId, "#32770", kRemoveCaption);
+    }
+
+    // Answers that question Yes and waits for the report.
+    void ConfirmAndWaitForReport(HWND question)
+    {
+        ClickButton(question, IDYES);
+        ASSERT_TRUE(WaitFor([&] { return Text(IDC_UNINSTALL) == "Exit"; }));
+    }
+
+    // Removes a link that a test laid out in its folder from the Linux side.
+    void RemoveLink(const char *name)
+    {
+        ASSERT_TRUE(StartOnLinux(folder, std::string("rm ") + name));
+        EXPECT_TRUE(WaitFor([&] { return !Exists(At(name)); }));
+    }
+
     // Confirms the removal and waits for the report.
     void Uninstall()
     {
@@ -276,8 +297,7 @@ TEST_F(Uninstaller, NoQuestionOnTopOfAQuestion)
 {
     LayOutInstallation(folder, kEveryRow, true, false);
     Start();
-    Click(IDC_UNINSTALL);
-    HWND question = WaitForProcessWindow(process.dwProcessId, "#32770", kRemoveCaption);
+    HWND question = OpenRemoveQuestion();
     ASSERT_TRUE(question != NULL);
     Click(IDC_UNINSTALL);
     PostMessageA(dialog, WM_CLOSE, 0, 0);
@@ -291,8 +311,7 @@ TEST_F(Uninstaller, NoQuestionOnTopOfAQuestion)
         2000))
         << "a second question opened";
 
-    ClickButton(question, IDYES);
-    ASSERT_TRUE(WaitFor([&] { return Text(IDC_UNINSTALL) == "Exit"; }));
+    ConfirmAndWaitForReport(question);
     EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 15 files deleted");
     EXPECT_TRUE(
         WaitFor([&] { return !FindProcessWindow(process.dwProcessId, "#32770", kRemoveCaption); }));
@@ -312,14 +331,12 @@ TEST_F(Uninstaller, FolderSwappedForALinkWhileAskingIsNotFollowed)
         PutFile(At("Elsewhere\\") + kInstalledFiles[row]);
     }
     Start();
-    Click(IDC_UNINSTALL);
-    HWND question = WaitForProcessWindow(process.dwProcessId, "#32770", kRemoveCaption);
+    HWND question = OpenRemoveQuestion();
     ASSERT_TRUE(question != NULL);
     ASSERT_TRUE(StartOnLinux(folder, "mv Maps Maps.real && ln -s Elsewhere/Maps Maps"));
     ASSERT_TRUE(WaitFor([&] { return IsLinkedFolder(At("Maps")); }));
 
-    ClickButton(question, IDYES);
-    ASSERT_TRUE(WaitFor([&] { return Text(IDC_UNINSTALL) == "Exit"; }));
+    ConfirmAndWaitForReport(question);
     EXPECT_EQ(Text(IDC_STATUS), "Uninstallation incomplete: 9 of 15 found files deleted");
     EXPECT_EQ(Text(IDC_STATUS2), "Not all folders have been deleted");
     for (int row = 8; row < 14; ++row) {
@@ -327,8 +344,7 @@ TEST_F(Uninstaller, FolderSwappedForALinkWhileAskingIsNotFollowed)
     }
     Click(IDC_UNINSTALL);
     EXPECT_EQ(ExitCode(), 0u);
-    ASSERT_TRUE(StartOnLinux(folder, "rm Maps"));
-    EXPECT_TRUE(WaitFor([&] { return !Exists(At("Maps")); }));
+    RemoveLink("Maps");
 }
 
 // Started through a linked library folder, which is pointed at another copy of the add-on while
@@ -341,15 +357,13 @@ TEST_F(Uninstaller, LinkOnTheWayRepointedWhileAskingChangesNothing)
     ASSERT_TRUE(StartOnLinux(folder, "ln -s scanned library"));
     ASSERT_TRUE(WaitFor([&] { return IsLinkedFolder(At("library")); }));
     Start(SW_SHOWNORMAL, kUninstaller, At("library").c_str());
-    Click(IDC_UNINSTALL);
-    HWND question = WaitForProcessWindow(process.dwProcessId, "#32770", kRemoveCaption);
+    HWND question = OpenRemoveQuestion();
     ASSERT_TRUE(question != NULL);
     PutFile(At("other\\Repointed.txt"));
     ASSERT_TRUE(StartOnLinux(folder, "ln -sfn other library"));
     ASSERT_TRUE(WaitFor([&] { return Exists(At("library\\Repointed.txt")); }));
 
-    ClickButton(question, IDYES);
-    ASSERT_TRUE(WaitFor([&] { return Text(IDC_UNINSTALL) == "Exit"; }));
+    ConfirmAndWaitForReport(question);
     EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 15 files deleted");
     EXPECT_EQ(Text(IDC_STATUS2), "Savegame folder deleted, there were no savegames.");
     for (const char *file : kInstalledFiles) {
@@ -361,8 +375,7 @@ TEST_F(Uninstaller, LinkOnTheWayRepointedWhileAskingChangesNothing)
     }
     Click(IDC_UNINSTALL);
     EXPECT_EQ(ExitCode(), 0u);
-    ASSERT_TRUE(StartOnLinux(folder, "rm library"));
-    EXPECT_TRUE(WaitFor([&] { return !Exists(At("library")); }));
+    RemoveLink("library");
 }
 
 // Under code page 932 the second byte of many characters, as of 表 (0x95 0x5C), is the byte of
