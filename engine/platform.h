@@ -10,14 +10,14 @@ bool PlatformDesktopFolder(char (&path)[kPathSize]);
 // True for any existing file or folder of that name.
 bool PlatformExists(const char *path);
 
-// Removal acts only on the object a path names inside its root: the first rootLength characters
-// of path, which must be the path of the held install folder or desktop folder. Each name below
-// the root is opened by its full path without following a link, and checked through its handle
-// before the next: it must be what was asked for (a folder or a file), a folder must not be a
-// link (a junction or symbolic link, which could send the name anywhere on the disk), and its
-// final path must be its folder's final path plus its own name. The object is removed through
-// the handle it was checked by, with every folder above it held, so nothing can be swapped in
-// between.
+// Removal acts only on the object a path names inside its root: the first rootLength characters of
+// path, which must be the path of the held install folder or desktop folder. Each name below the
+// root is opened inside the open folder above it, never by a path from the top, without following
+// a link, and checked through its handle before the next: it must be what was asked for (a folder
+// or a file), a folder must not be a link (a junction or symbolic link, which could send the name
+// anywhere on the disk), and its final path must be its folder's final path plus its own name. The
+// object is removed through the handle it was checked by, with every folder above it held, so
+// nothing can be swapped in between.
 
 // Deletes a file, never a folder. A file that is itself a link goes as the link; where the
 // platform cannot open the link itself (Wine opens what it points to), it stays and this fails.
