@@ -11,8 +11,9 @@
 const int kFinalPathSize = 1024; // wide characters: a folder reached through links may lie deeper
 
 // Folders are held with a data access and without FILE_SHARE_DELETE: only then does Windows
-// record the sharing, and refuse to rename or delete them while they are held.
-const DWORD kHeldFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+// record the sharing, and refuse to rename or delete them while they are held. Traverse access is
+// what opening a name inside one asks of it.
+const DWORD kHeldFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 const DWORD kHeldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // The install folder and the desktop folder, each resolved once and held until the process ends,
@@ -275,12 +276,26 @@ static HANDLE OpenInside(HANDLE folder, const WCHAR *name, int nameLength, ACCES
     return handle;
 }
 
+// One name of a file or folder, never a way to another one: not empty, not "." or "..", and
+// without a stream (":").
+static bool IsPlainName(const WCHAR *name, int length)
+{
+    bool dots = length <= 2;
+    for (int i = 0; i < length; ++i) {
+        dots = dots && name[i] == L'.';
+        if (name[i] == L':') {
+            return false;
+        }
+    }
+    return length > 0 && !dots;
+}
+
 const int kMostSteps = 3; // the folders below the root and the object itself
 
-// Opens each name below a held root inside the folder above it, without following links, checks
-// each before the next, and removes the last through its own handle while every folder above it
-// is held. The check that a step's final path is its folder's plus its own name is what stops a
-// link where the system follows one anyway (Wine does).
+// Opens each name below a held root, one separator before each, inside the folder above it,
+// without following links, checks each before the next, and removes the last through its own
+// handle while every folder above it is held. The check that a step's final path is its folder's
+// plus its own name is what stops a link where the system follows one anyway (Wine does).
 static bool RemoveInsideRoot(const char *path, size_t rootLength, bool folder)
 {
     const PinnedFolder *root = PinnedRootOf(path, rootLength);
@@ -296,15 +311,12 @@ static bool RemoveInsideRoot(const char *path, size_t rootLength, bool folder)
     HANDLE folderHandle = root->handle;
     const WCHAR *folderFinalPath = root->finalPath;
     bool removed = false;
-    for (int start = 0, end; heldCount < kMostSteps; start = end) {
-        while (start < length && names[start] == L'\\') {
-            ++start;
-        }
+    for (int start = 1, end; names[start - 1] == L'\\' && heldCount < kMostSteps; start = end + 1) {
         for (end = start; end < length && names[end] != L'\\';) {
             ++end;
         }
         bool last = end == length;
-        if (start == end) {
+        if (!IsPlainName(names + start, end - start)) {
             break;
         }
         HANDLE step =

@@ -135,6 +135,19 @@ TEST_F(EngineOnDisk, LookAlikeFilesSurviveBesideEveryRow)
     EXPECT_FALSE(Exists(At("Save"))) << "an empty Save folder goes";
 }
 
+// Below its root the platform removes only a plain name after each single separator.
+TEST_F(EngineOnDisk, NothingButPlainNamesBelowTheRoot)
+{
+    PutFile(At("Readme.txt"));
+    PutFile(At("System\\Kessamar.u"));
+    std::string root = g_uninstall.installFolder;
+    for (const char *tail : {"Readme.txt", "\\\\Readme.txt", "\\System\\..\\Readme.txt",
+                             "\\.\\Readme.txt", "\\Readme.txt:x", "\\System\\"}) {
+        EXPECT_FALSE(PlatformDeleteFile((root + tail).c_str(), root.size())) << tail;
+    }
+    EXPECT_TRUE(Exists(At("Readme.txt")) && Exists(At("System\\Kessamar.u")));
+}
+
 // Near the path limit only the three shortest rows fit; the rest are missing, not probed cut short.
 TEST_F(EngineOnDisk, RowsBeyondThePathLimitAreMissing)
 {
