@@ -16,6 +16,19 @@ const int kFinalPathSize = 1024; // wide characters: a folder reached through li
 const DWORD kHeldFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 const DWORD kHeldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
+// Final paths are compared in the NT form, which volumes without a DOS name (RAM disks, image
+// mounters, user-mode file systems) have too; Wine lacks it for a drive letter added while it
+// runs, whose DOS form it has. Normalised names need every folder on the way to be readable,
+// which a share may refuse (ERROR_ACCESS_DENIED); there the names as opened are compared.
+const DWORD kFinalPathForms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_NT,
+                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS,
+                                 FILE_NAME_OPENED | VOLUME_NAME_NT};
+const int kNormalisedForms = 2; // the first ones
+
+typedef NTSTATUS(NTAPI *NtCreateFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                          ULONG, PVOID, ULONG);
+
 // The install folder and the desktop folder, each resolved once and held until the process ends,
 // so that every later path names the folder that was scanned, whatever a link on the way to it
 // points at by then.
@@ -29,6 +42,7 @@ struct PinnedFolder {
 static struct {
     PinnedFolder install;
     PinnedFolder desktop;
+    NtCreateFileCall ntCreateFile; // looked up when a folder is held, for the walks below it
 } g_pinned;
 
 // The "A" calls see a name through the ANSI code page, which converts characters it lacks by
@@ -122,22 +136,21 @@ static void Unpin(PinnedFolder &pinned)
 }
 
 // Opens the folder, following links, holds it, and writes the path its contents are reached by.
-// Final paths are compared in the NT form, which volumes without a DOS name (RAM disks, image
-// mounters, user-mode file systems) have too; Wine lacks it for a drive letter added while it
-// runs, whose DOS form it has. Normalised names need every folder on the way to be readable,
-// which a share may refuse (ERROR_ACCESS_DENIED); there the names as opened are compared.
+// Its final path is kept in the first form it has. NtCreateFile, which opens a name inside an
+// open folder, is ntdll's: every process has it loaded, so it is looked up rather than imported.
 static bool Pin(PinnedFolder &pinned, const WCHAR *folder, char (&path)[kPathSize])
 {
-    const DWORD forms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_NT,
-                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS,
-                           FILE_NAME_OPENED | VOLUME_NAME_NT};
     Unpin(pinned);
     path[0] = '\0';
+    g_pinned.ntCreateFile = (NtCreateFileCall)(void (*)(void))GetProcAddress(
+        GetModuleHandleA("ntdll.dll"), "NtCreateFile");
     pinned.handle = OpenFolder(folder);
     bool resolved = false;
-    for (int form = 0; pinned.handle != INVALID_HANDLE_VALUE && form < 3 && !resolved; ++form) {
-        pinned.form = forms[form];
-        resolved = ReadFinalPath(pinned.handle, pinned.form, pinned.finalPath);
+    for (DWORD form : kFinalPathForms) {
+        if (pinned.handle != INVALID_HANDLE_VALUE && !resolved) {
+            pinned.form = form;
+            resolved = ReadFinalPath(pinned.handle, form, pinned.finalPath);
+        }
     }
     if (!resolved || !ChoosePath(pinned, folder)) {
         Unpin(pinned);
@@ -189,9 +202,8 @@ static bool IsNamedChild(const WCHAR *finalPath, const WCHAR *folderFinalPath, c
 // files) are ordinary files and folders. FAT32 and exFAT have no reparse points and fail the tag
 // query with ERROR_INVALID_PARAMETER, so the tag is asked for only where the attributes say there
 // is one; a folder whose tag cannot be read is taken for a link.
-static bool IsOwnStep(HANDLE handle, bool folder, const PinnedFolder &root,
-                      const WCHAR *folderFinalPath, const WCHAR *name, int nameLength,
-                      WCHAR (&finalPath)[kFinalPathSize])
+static bool IsOwnStep(HANDLE handle, bool folder, DWORD form, const WCHAR *folderFinalPath,
+                      const WCHAR *name, int nameLength, WCHAR (&finalPath)[kFinalPathSize])
 {
     FILE_BASIC_INFO basic;
     if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
@@ -205,7 +217,7 @@ static bool IsOwnStep(HANDLE handle, bool folder, const PinnedFolder &root,
             return false;
         }
     }
-    return ReadFinalPath(handle, root.form, finalPath) &&
+    return ReadFinalPath(handle, form, finalPath) &&
            IsNamedChild(finalPath, folderFinalPath, name, nameLength);
 }
 
@@ -247,18 +259,13 @@ static const PinnedFolder *PinnedRootOf(const char *path, size_t rootLength)
     return NULL;
 }
 
-typedef NTSTATUS(NTAPI *NtCreateFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
-                                          ULONG, PVOID, ULONG);
-
 // Opens one name inside an open folder, not following a link, so that nothing above the folder,
 // renamed or relinked meanwhile, plays any part: Win32 opens only whole paths, ntdll opens
-// relative to a handle. Looked up in ntdll, which every process has loaded, rather than imported.
+// relative to a handle.
 static HANDLE OpenInside(HANDLE folder, const WCHAR *name, int nameLength, ACCESS_MASK access,
                          bool wantFolder)
 {
-    NtCreateFileCall ntCreateFile = (NtCreateFileCall)(void (*)(void))GetProcAddress(
-        GetModuleHandleA("ntdll.dll"), "NtCreateFile");
+    NtCreateFileCall ntCreateFile = g_pinned.ntCreateFile;
     UNICODE_STRING unicodeName = {(USHORT)(nameLength * sizeof(WCHAR)),
                                   (USHORT)(nameLength * sizeof(WCHAR)), (PWSTR)name};
     OBJECT_ATTRIBUTES attributes;
@@ -327,8 +334,8 @@ static bool RemoveInsideRoot(const char *path, size_t rootLength, bool folder)
         }
         held[heldCount++] = step;
         WCHAR(&finalPath)[kFinalPathSize] = finalPaths[heldCount % 2];
-        if (!IsOwnStep(step, folder || !last, *root, folderFinalPath, names + start, end - start,
-                       finalPath)) {
+        if (!IsOwnStep(step, folder || !last, root->form, folderFinalPath, names + start,
+                       end - start, finalPath)) {
             break;
         }
         if (last) {
@@ -377,11 +384,9 @@ bool PlatformSameFile(const char *path, const char *otherPath)
 {
     WCHAR finalPath[kFinalPathSize];
     WCHAR otherFinalPath[kFinalPathSize];
-    const DWORD forms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_NT,
-                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS};
-    for (DWORD form : forms) {
-        if (ReadFinalPathOf(path, form, finalPath) &&
-            ReadFinalPathOf(otherPath, form, otherFinalPath)) {
+    for (int form = 0; form < kNormalisedForms; ++form) {
+        if (ReadFinalPathOf(path, kFinalPathForms[form], finalPath) &&
+            ReadFinalPathOf(otherPath, kFinalPathForms[form], otherFinalPath)) {
             return wcscmp(finalPath, otherFinalPath) == 0;
         }
     }
