@@ -14,9 +14,10 @@ const char kNoSavegames[] = "Savegame folder deleted, there were no savegames.";
 const char kFoldersLeft[] = "Not all folders have been deleted";
 
 // Points this program's import of a KERNEL32 function at a stand-in for one test, so that the
-// engine's own code meets an answer that only Windows gives.
+// engine's own code meets an answer that only Windows gives; the stand-in calls the real one
+// through the pointer given.
 struct ImportPatch {
-    ImportPatch(const char *function, const void *standIn)
+    template <typename Call> ImportPatch(const char *function, Call standIn, Call &real)
     {
         BYTE *base = (BYTE *)GetModuleHandleA(NULL);
         IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
@@ -34,6 +35,7 @@ struct ImportPatch {
             }
         }
         original = slot ? (void *)*slot : nullptr;
+        real = (Call)original;
         Write((DWORD)standIn);
     }
     ~ImportPatch() { Write((DWORD)original); }
@@ -66,6 +68,15 @@ class EngineOnDisk : public InstallFolderTest {
     {
         ResetUninstallState();
         ASSERT_TRUE(PlatformPinInstallFolder(install.c_str(), g_uninstall.installFolder));
+    }
+
+    // A full installation with an empty Save folder there, uninstalled without the desktop.
+    UninstallReport UninstallAt(const std::string &install)
+    {
+        LayOutInstallation(install, kEveryRow, true, false);
+        Pin(install);
+        ScanInstallation();
+        return RunUninstall(false);
     }
 };
 
@@ -209,11 +220,14 @@ TEST_F(EngineOnDisk, LinkToAFolderNamedAlikeIsNotFollowed)
     wchar_t wideInstall[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, install.c_str(), -1, wideInstall, MAX_PATH);
     std::wstring sibling = std::wstring(wideInstall) + L"\uFF3CSystem\\";
+    auto siblingFile = [&](int row) {
+        std::string name = kInstalledFiles[row] + 7; // after "System\\"
+        return sibling + std::wstring(name.begin(), name.end());
+    };
     ASSERT_TRUE(CreateDirectoryW(sibling.c_str(), NULL));
     for (int row = 0; row < 5; ++row) {
-        std::string name = kInstalledFiles[row] + 7; // after "System\\"
-        CloseHandle(CreateFileW((sibling + std::wstring(name.begin(), name.end())).c_str(),
-                                GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL));
+        CloseHandle(
+            CreateFileW(siblingFile(row).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL));
     }
     ASSERT_TRUE(StartOnLinux(install, "ln -s ../X*System System"));
     ASSERT_TRUE(WaitFor([&] { return IsLinkedFolder(install + "\\System"); }));
@@ -225,9 +239,7 @@ TEST_F(EngineOnDisk, LinkToAFolderNamedAlikeIsNotFollowed)
     EXPECT_STREQ(report.statusText, "Uninstallation incomplete: 10 of 15 found files deleted");
     EXPECT_STREQ(report.folderText, kFoldersLeft);
     for (int row = 0; row < 5; ++row) {
-        std::string name = kInstalledFiles[row] + 7;
-        std::wstring file = sibling + std::wstring(name.begin(), name.end());
-        EXPECT_NE(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES) << name;
+        EXPECT_NE(GetFileAttributesW(siblingFile(row).c_str()), INVALID_FILE_ATTRIBUTES) << row;
     }
     PlatformUnpinFolders();
     ASSERT_TRUE(StartOnLinux(folder, "rm X/System && rm -r X*System"));
@@ -275,20 +287,16 @@ BOOL WINAPI InformationAsOnFat(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVO
 
 TEST_F(EngineOnDisk, EverythingGoesOnFatButAFolderWithAnUnreadableTag)
 {
-    ImportPatch patch("GetFileInformationByHandleEx", (void *)InformationAsOnFat);
+    ImportPatch patch("GetFileInformationByHandleEx", &InformationAsOnFat, g_realInformation);
     ASSERT_TRUE(patch.slot);
-    g_realInformation = (decltype(g_realInformation))patch.original;
     const struct {
         const char *tagged, *status, *folders;
     } cases[] = {{"", "Uninstallation complete. 15 files deleted", kNoSavegames},
                  {"Maps", "Uninstallation incomplete: 9 of 15 found files deleted", kFoldersLeft}};
     for (const auto &fat : cases) {
         std::string install = At(*fat.tagged ? "tagged" : "plain");
-        LayOutInstallation(install, kEveryRow, true, false);
-        Pin(install);
         g_taggedFolder = fat.tagged;
-        ScanInstallation();
-        UninstallReport report = RunUninstall(false);
+        UninstallReport report = UninstallAt(install);
         g_taggedFolder = "";
         EXPECT_STREQ(report.statusText, fat.status) << fat.tagged;
         EXPECT_STREQ(report.folderText, fat.folders) << fat.tagged;
@@ -319,17 +327,14 @@ BOOL WINAPI DispositionAsOnWindows10(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind
 // The old disposition is only for where the new one is unknown: never after an access error.
 TEST_F(EngineOnDisk, PosixDeletionFirstAndNoOtherAfterAnAccessError)
 {
-    ImportPatch patch("SetFileInformationByHandle", (void *)DispositionAsOnWindows10);
+    ImportPatch patch("SetFileInformationByHandle", &DispositionAsOnWindows10,
+                      g_realSetInformation);
     ASSERT_TRUE(patch.slot);
-    g_realSetInformation = (decltype(g_realSetInformation))patch.original;
     for (DWORD error : {DWORD(ERROR_SUCCESS), DWORD(ERROR_ACCESS_DENIED)}) {
         std::string install = At(error ? "denied" : "posix");
-        LayOutInstallation(install, kEveryRow, true, false);
-        Pin(install);
         g_posixError = error;
         g_posixCalls = g_otherFlags = g_oldCalls = 0;
-        ScanInstallation();
-        UninstallReport report = RunUninstall(false);
+        UninstallReport report = UninstallAt(install);
         EXPECT_STREQ(report.statusText,
                      error ? "No files deleted" : "Uninstallation complete. 15 files deleted");
         EXPECT_EQ(Exists(install + "\\System"), error != 0);
@@ -353,13 +358,9 @@ DWORD WINAPI FinalPathWithoutDosName(HANDLE file, LPWSTR path, DWORD size, DWORD
 
 TEST_F(EngineOnDisk, EverythingGoesOnAVolumeWithoutADosName)
 {
-    ImportPatch patch("GetFinalPathNameByHandleW", (void *)FinalPathWithoutDosName);
+    ImportPatch patch("GetFinalPathNameByHandleW", &FinalPathWithoutDosName, g_realFinalPath);
     ASSERT_TRUE(patch.slot);
-    g_realFinalPath = (decltype(g_realFinalPath))patch.original;
-    LayOutInstallation(folder, kEveryRow, true, false);
-    Pin(folder);
-    ScanInstallation();
-    UninstallReport report = RunUninstall(false);
+    UninstallReport report = UninstallAt(folder);
     EXPECT_STREQ(report.statusText, "Uninstallation complete. 15 files deleted");
     EXPECT_STREQ(report.folderText, kNoSavegames);
 }
