@@ -49,11 +49,13 @@ static struct {
 // best fit: a full-width "\" or "." in a folder's name would read as a real "\" or ".", and the
 // name would point somewhere else. An ANSI name is used only when it reads back as exactly the
 // wide name, which is what the "A" calls then see.
+// UTF-8, which Windows 10 and later can have as the ANSI code page, has no best fit, and
+// WideCharToMultiByte refuses WC_NO_BEST_FIT_CHARS for it (ERROR_INVALID_FLAGS).
 static bool ToExactAnsi(const WCHAR *wide, char (&ansi)[kPathSize])
 {
     WCHAR readBack[kPathSize];
-    int length =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, ansi, kPathSize, NULL, NULL);
+    DWORD flags = GetACP() == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    int length = WideCharToMultiByte(CP_ACP, flags, wide, -1, ansi, kPathSize, NULL, NULL);
     if (length == 0 ||
         MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi, -1, readBack, kPathSize) == 0 ||
         wcscmp(readBack, wide) != 0) {
@@ -94,33 +96,45 @@ static bool LeadsTo(const WCHAR *path, const PinnedFolder &pinned)
     return same;
 }
 
-// Takes a path of that length for the held folder if it opens the folder and reads the same
-// through the code page. A verbatim path is not normalised: the engine's own separator after a
-// volume root would make an empty name.
+// Takes a path of that length for the held folder if it opens the folder, reads the same through
+// the code page and, unless it is verbatim, Win32 path parsing leaves it as it is: parsing drops
+// a trailing dot or space, and reads "C:" as that drive's current folder. A volume root's "\" is
+// dropped: the engine puts its own separator before each name.
 static bool TakePath(PinnedFolder &pinned, WCHAR (&path)[kPathSize], int length, bool verbatim)
 {
+    WCHAR parsed[kPathSize];
     if (length <= 0 || length >= kPathSize || !LeadsTo(path, pinned)) {
         return false;
     }
-    if (verbatim && path[length - 1] == L'\\') {
+    if (path[length - 1] == L'\\') {
         path[length - 1] = L'\0';
     }
-    return ToExactAnsi(path, pinned.path);
+    DWORD parsedLength = verbatim ? 0 : GetFullPathNameW(path, kPathSize, parsed, NULL);
+    return (verbatim ||
+            (parsedLength > 0 && parsedLength < (DWORD)kPathSize && wcscmp(parsed, path) == 0)) &&
+           ToExactAnsi(path, pinned.path);
 }
 
-// The path for the "A" calls, the first of these that will do: the folder's verbatim final path
-// ("\\?\C:\Games"), which Windows takes as it is, without dropping trailing dots or spaces; where
-// its volume has no DOS name, the same through the NT namespace ("\\?\GLOBALROOT\Device\..."),
-// which Wine lacks; else the full path it was opened by, whose links every step's check then
-// guards.
+// The path for the "A" calls, the first of these that will do, so that the user's own path
+// keeps the whole MAX_PATH: the folder's plain final path ("C:\Games", "\\server\share");
+// where parsing would change that, the verbatim one ("\\?\C:\Games."), which Windows takes as
+// it is; where its volume has no DOS name, the same through the NT namespace
+// ("\\?\GLOBALROOT\Device\..."), which Wine lacks; else the full path it was opened by,
+// whose links every step's check then guards.
 static bool ChoosePath(PinnedFolder &pinned, const WCHAR *folder)
 {
+    WCHAR verbatim[kPathSize];
     WCHAR path[kPathSize];
     WCHAR ntPath[kFinalPathSize];
-    return TakePath(pinned, path,
-                    (int)GetFinalPathNameByHandleW(pinned.handle, path, kPathSize,
-                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS),
-                    true) ||
+    int length = (int)GetFinalPathNameByHandleW(pinned.handle, verbatim, kPathSize,
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    bool dos = length > 4 && length < kPathSize;
+    bool unc = dos && wcsncmp(verbatim, L"\\\\?\\UNC\\", 8) == 0;
+    return (dos && TakePath(pinned, path,
+                            _snwprintf(path, kPathSize, L"%ls%ls", unc ? L"\\" : L"",
+                                       verbatim + (unc ? 7 : 4)),
+                            false)) ||
+           (dos && TakePath(pinned, path, _snwprintf(path, kPathSize, L"%ls", verbatim), true)) ||
            (ReadFinalPath(pinned.handle, FILE_NAME_NORMALIZED | VOLUME_NAME_NT, ntPath) &&
             TakePath(pinned, path, _snwprintf(path, kPathSize, L"\\\\?\\GLOBALROOT%ls", ntPath),
                      true)) ||
@@ -135,16 +149,21 @@ static void Unpin(PinnedFolder &pinned)
     memset(&pinned, 0, sizeof pinned);
 }
 
-// Opens the folder, following links, holds it, and writes the path its contents are reached by.
-// Its final path is kept in the first form it has. NtCreateFile, which opens a name inside an
-// open folder, is ntdll's: every process has it loaded, so it is looked up rather than imported.
-static bool Pin(PinnedFolder &pinned, const WCHAR *folder, char (&path)[kPathSize])
+// NtCreateFile, which opens a name inside an open folder, is ntdll's: every process has it
+// loaded, so it is looked up rather than imported.
+static void LookUpNtCreateFile()
+{
+    g_pinned.ntCreateFile = (NtCreateFileCall)(void (*)(void))GetProcAddress(
+        GetModuleHandleA("ntdll.dll"), "NtCreateFile");
+}
+
+// Holds the folder opened as handle, which folder names, and writes the path its contents are
+// reached by. Its final path is kept in the first form it has.
+static bool Pin(PinnedFolder &pinned, HANDLE handle, const WCHAR *folder, char (&path)[kPathSize])
 {
     Unpin(pinned);
     path[0] = '\0';
-    g_pinned.ntCreateFile = (NtCreateFileCall)(void (*)(void))GetProcAddress(
-        GetModuleHandleA("ntdll.dll"), "NtCreateFile");
-    pinned.handle = OpenFolder(folder);
+    pinned.handle = handle;
     bool resolved = false;
     for (DWORD form : kFinalPathForms) {
         if (pinned.handle != INVALID_HANDLE_VALUE && !resolved) {
@@ -168,7 +187,9 @@ bool PlatformDesktopFolder(char (&path)[kPathSize])
         return false;
     }
     WCHAR folder[MAX_PATH];
-    bool pinned = SHGetPathFromIDListW(desktop, folder) && Pin(g_pinned.desktop, folder, path);
+    LookUpNtCreateFile();
+    bool pinned = SHGetPathFromIDListW(desktop, folder) &&
+                  Pin(g_pinned.desktop, OpenFolder(folder), folder, path);
     ILFree(desktop);
     return pinned;
 }
@@ -229,8 +250,9 @@ const DWORD kDispositionPosixSemantics = 0x2; // FILE_DISPOSITION_FLAG_POSIX_SEM
 // POSIX semantics take the name away at once, even while another program (a virus scanner, the
 // search indexer) still holds the file open with delete sharing, so that its folder can go
 // too; a read-only file still refuses. Windows before 10 1709, FAT, exFAT, network shares and
-// Wine do not know the class or the flag: only there is the old disposition used, never after an
-// access or sharing error.
+// Wine do not know the class or the flag, and a filter driver may refuse it with any answer: as
+// Windows' own DeleteFile does, the old disposition follows every refusal but "cannot delete"
+// (read-only, which comes as access denied) and "not empty".
 static bool RemoveThrough(HANDLE handle)
 {
     DWORD flags = kDispositionDelete | kDispositionPosixSemantics;
@@ -238,8 +260,7 @@ static bool RemoveThrough(HANDLE handle)
         return true;
     }
     DWORD error = GetLastError();
-    if (error != ERROR_INVALID_PARAMETER && error != ERROR_INVALID_FUNCTION &&
-        error != ERROR_NOT_SUPPORTED) {
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_DIR_NOT_EMPTY) {
         return false;
     }
     FILE_DISPOSITION_INFO disposition = {TRUE};
@@ -259,9 +280,13 @@ static const PinnedFolder *PinnedRootOf(const char *path, size_t rootLength)
     return NULL;
 }
 
-// Opens one name inside an open folder, not following a link, so that nothing above the folder,
-// renamed or relinked meanwhile, plays any part: Win32 opens only whole paths, ntdll opens
-// relative to a handle.
+const NTSTATUS kOplockBreakInProgress = 0x00000108; // STATUS_OPLOCK_BREAK_IN_PROGRESS
+
+// Opens one name inside an open folder ("" for the folder itself), not following a link, so that
+// nothing above the folder, renamed or relinked meanwhile, plays any part: Win32 opens only whole
+// paths, ntdll opens relative to a handle. An open that breaks another program's oplock would
+// wait until that program acknowledges the break, which a standard user's program can withhold
+// from this elevated one for ever: it completes at once instead, and that name is left alone.
 static HANDLE OpenInside(HANDLE folder, const WCHAR *name, int nameLength, ACCESS_MASK access,
                          bool wantFolder)
 {
@@ -273,14 +298,16 @@ static HANDLE OpenInside(HANDLE folder, const WCHAR *name, int nameLength, ACCES
     IO_STATUS_BLOCK status;
     HANDLE handle = INVALID_HANDLE_VALUE;
     ULONG options =
-        FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
+        FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED |
         (wantFolder ? FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT : FILE_NON_DIRECTORY_FILE);
-    if (ntCreateFile == NULL ||
-        ntCreateFile(&handle, access | SYNCHRONIZE, &attributes, &status, NULL, 0, kHeldSharing,
-                     FILE_OPEN, options, NULL, 0) < 0) {
-        return INVALID_HANDLE_VALUE;
+    NTSTATUS opened = ntCreateFile != NULL
+                          ? ntCreateFile(&handle, access | SYNCHRONIZE, &attributes, &status, NULL,
+                                         0, kHeldSharing, FILE_OPEN, options, NULL, 0)
+                          : STATUS_INVALID_PARAMETER;
+    if (opened == kOplockBreakInProgress) {
+        CloseHandle(handle);
     }
-    return handle;
+    return opened < 0 || opened == kOplockBreakInProgress ? INVALID_HANDLE_VALUE : handle;
 }
 
 // One name of a file or folder, never a way to another one: not empty, not "." or "..", and
@@ -299,26 +326,36 @@ static bool IsPlainName(const WCHAR *name, int length)
 
 const int kMostSteps = 3; // the folders below the root and the object itself
 
+// The handles a walk below a held root holds, and the final path it ended at.
+struct Walk {
+    HANDLE held[kMostSteps];
+    int heldCount;
+    WCHAR finalPaths[2][kFinalPathSize]; // a step's and its folder's
+    const WCHAR *finalPath;              // the object's, in its root's form
+    DWORD form;
+};
+
 // Opens each name below a held root, one separator before each, inside the folder above it,
-// without following links, checks each before the next, and removes the last through its own
-// handle while every folder above it is held. The check that a step's final path is its folder's
-// plus its own name is what stops a link where the system follows one anyway (Wine does).
-static bool RemoveInsideRoot(const char *path, size_t rootLength, bool folder)
+// without following links, and checks each before the next. Returns the object's handle, opened
+// for that access, with every folder above it still held until EndWalk. The check that a step's
+// final path is its folder's plus its own name is what stops a link where the system follows one
+// anyway (Wine does).
+static HANDLE WalkInsideRoot(const char *path, size_t rootLength, bool folder, ACCESS_MASK access,
+                             Walk &walk)
 {
+    walk.heldCount = 0;
     const PinnedFolder *root = PinnedRootOf(path, rootLength);
     WCHAR names[kFinalPathSize];
     int length = root != NULL ? ToWide(path + rootLength, names) : -1;
     if (length <= 0) {
-        return false;
+        return INVALID_HANDLE_VALUE;
     }
 
-    HANDLE held[kMostSteps];
-    int heldCount = 0;
-    WCHAR finalPaths[2][kFinalPathSize];
     HANDLE folderHandle = root->handle;
     const WCHAR *folderFinalPath = root->finalPath;
-    bool removed = false;
-    for (int start = 1, end; names[start - 1] == L'\\' && heldCount < kMostSteps; start = end + 1) {
+    walk.form = root->form;
+    for (int start = 1, end; names[start - 1] == L'\\' && walk.heldCount < kMostSteps;
+         start = end + 1) {
         for (end = start; end < length && names[end] != L'\\';) {
             ++end;
         }
@@ -326,28 +363,73 @@ static bool RemoveInsideRoot(const char *path, size_t rootLength, bool folder)
         if (!IsPlainName(names + start, end - start)) {
             break;
         }
-        HANDLE step =
-            OpenInside(folderHandle, names + start, end - start,
-                       last ? DELETE | FILE_READ_ATTRIBUTES : kHeldFolderAccess, folder || !last);
+        HANDLE step = OpenInside(folderHandle, names + start, end - start,
+                                 last ? access : kHeldFolderAccess, folder || !last);
         if (step == INVALID_HANDLE_VALUE) {
             break;
         }
-        held[heldCount++] = step;
-        WCHAR(&finalPath)[kFinalPathSize] = finalPaths[heldCount % 2];
+        walk.held[walk.heldCount++] = step;
+        WCHAR(&finalPath)[kFinalPathSize] = walk.finalPaths[walk.heldCount % 2];
         if (!IsOwnStep(step, folder || !last, root->form, folderFinalPath, names + start,
                        end - start, finalPath)) {
             break;
         }
         if (last) {
-            removed = RemoveThrough(step); // the object goes once our handle is closed below
-            break;
+            walk.finalPath = finalPath;
+            return step;
         }
         folderHandle = step;
         folderFinalPath = finalPath;
     }
-    while (heldCount > 0) {
-        CloseHandle(held[--heldCount]);
+    return INVALID_HANDLE_VALUE;
+}
+
+static void EndWalk(Walk &walk)
+{
+    while (walk.heldCount > 0) {
+        CloseHandle(walk.held[--walk.heldCount]);
     }
+}
+
+// A folder goes only when it is seen empty through the handle that removes it: not every file
+// system refuses to remove one that holds anything. A WebDAV folder goes with all it holds (an
+// HTTP DELETE of a collection is recursive), and a user-mode file system need not refuse. Any
+// entry but "." and "..", and any answer but the end of the listing, keeps it.
+static bool IsEmptyFolder(HANDLE folder)
+{
+    const DWORD kDotsEnd = offsetof(FILE_ID_BOTH_DIR_INFO, FileName) + 2 * sizeof(WCHAR);
+    union {
+        FILE_ID_BOTH_DIR_INFO first; // for its alignment
+        BYTE bytes[1024];
+    } entries;
+    while (
+        GetFileInformationByHandleEx(folder, FileIdBothDirectoryInfo, &entries, sizeof entries)) {
+        for (DWORD offset = 0, next = 1; next != 0; offset += next) {
+            const FILE_ID_BOTH_DIR_INFO *entry = (FILE_ID_BOTH_DIR_INFO *)(entries.bytes + offset);
+            if (offset + kDotsEnd > sizeof entries) {
+                return false;
+            }
+            DWORD length = entry->FileNameLength / sizeof(WCHAR);
+            next = entry->NextEntryOffset;
+            if (length < 1 || length > 2 || entry->FileName[0] != L'.' ||
+                entry->FileName[length - 1] != L'.' || next > sizeof entries) {
+                return false;
+            }
+        }
+    }
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+// The object is removed through the handle it was checked by, which goes once that handle is
+// closed, with every folder above it held.
+static bool RemoveInsideRoot(const char *path, size_t rootLength, bool folder)
+{
+    Walk walk;
+    ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | (folder ? FILE_LIST_DIRECTORY : 0);
+    HANDLE object = WalkInsideRoot(path, rootLength, folder, access, walk);
+    bool removed = object != INVALID_HANDLE_VALUE && (!folder || IsEmptyFolder(object)) &&
+                   RemoveThrough(object);
+    EndWalk(walk);
     return removed;
 }
 
@@ -361,46 +443,51 @@ bool PlatformRemoveFolder(const char *path, size_t rootLength)
     return RemoveInsideRoot(path, rootLength, true);
 }
 
-// Attribute access alone records no sharing, so this open stands in nobody's way.
-static bool ReadFinalPathOf(const char *path, DWORD form, WCHAR (&finalPath)[kFinalPathSize])
+// Each file is opened as the removal opens it, inside its held folder, and compared by final
+// path, not by volume and file index: two hard links to one file are two names, and deleting one
+// leaves the other. Attribute access alone records no sharing, so these opens stand in nobody's
+// way.
+bool PlatformSameFile(const char *path, size_t rootLength, const char *otherPath,
+                      size_t otherRootLength)
 {
-    WCHAR wide[kFinalPathSize];
-    if (ToWide(path, wide) < 0) {
-        return false;
-    }
-    HANDLE handle = CreateFileW(wide, FILE_READ_ATTRIBUTES, kHeldSharing, NULL, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    bool read = ReadFinalPath(handle, form, finalPath);
-    CloseHandle(handle);
-    return read;
+    Walk walk;
+    Walk otherWalk;
+    otherWalk.heldCount = 0; // when the first walk fails, the second is never started
+    bool same = WalkInsideRoot(path, rootLength, false, FILE_READ_ATTRIBUTES, walk) !=
+                    INVALID_HANDLE_VALUE &&
+                WalkInsideRoot(otherPath, otherRootLength, false, FILE_READ_ATTRIBUTES,
+                               otherWalk) != INVALID_HANDLE_VALUE &&
+                walk.form == otherWalk.form && wcscmp(walk.finalPath, otherWalk.finalPath) == 0;
+    EndWalk(walk);
+    EndWalk(otherWalk);
+    return same;
 }
 
-// By final path, not by volume and file index: two hard links to one file are two names, and
-// deleting one leaves the other.
-bool PlatformSameFile(const char *path, const char *otherPath)
-{
-    WCHAR finalPath[kFinalPathSize];
-    WCHAR otherFinalPath[kFinalPathSize];
-    for (int form = 0; form < kNormalisedForms; ++form) {
-        if (ReadFinalPathOf(path, kFinalPathForms[form], finalPath) &&
-            ReadFinalPathOf(otherPath, kFinalPathForms[form], otherFinalPath)) {
-            return wcscmp(finalPath, otherFinalPath) == 0;
-        }
-    }
-    return false;
-}
+// The process parameters' current folder: its path, and the handle Windows opened it by when the
+// process started, before any library the program imports was loaded. winternl.h leaves this
+// part of the record opaque; it lies at the same place from NT 4 to Windows 11.
+struct CurrentFolder {
+    UNICODE_STRING path;
+    HANDLE handle;
+};
 
-bool PlatformPinInstallFolder(const char *folder, char (&path)[kPathSize])
+bool PlatformPinCurrentFolder(char (&path)[kPathSize])
 {
-    WCHAR wide[kFinalPathSize];
-    if (ToWide(folder, wide) <= 0) {
-        path[0] = '\0';
+    const PEB *process; // a 32-bit thread's block keeps it at fs:[0x30]
+    __asm__("movl %%fs:0x30, %0" : "=r"(process));
+    const CurrentFolder &current =
+        *(const CurrentFolder *)&process->ProcessParameters->Reserved2[5];
+    WCHAR startPath[kFinalPathSize];
+    int length = current.path.Length / sizeof(WCHAR);
+    path[0] = '\0';
+    if (current.handle == NULL || length >= kFinalPathSize) {
         return false;
     }
-    return Pin(g_pinned.install, wide, path);
+    memcpy(startPath, current.path.Buffer, length * sizeof(WCHAR));
+    startPath[length] = L'\0';
+    LookUpNtCreateFile();
+    return Pin(g_pinned.install, OpenInside(current.handle, L"", 0, kHeldFolderAccess, true),
+               startPath, path);
 }
 
 void PlatformUnpinFolders()

@@ -32,9 +32,11 @@ static void DeleteFoundFiles()
 static bool DesktopShortcutIsARow()
 {
     char row[kPathSize];
-    return g_uninstall.desktopShortcutFound && g_uninstall.found[kShortcutRow] &&
+    const char *path = g_uninstall.desktopShortcutPath;
+    const char *name = strrchr(path, '\\');
+    return g_uninstall.desktopShortcutFound && g_uninstall.found[kShortcutRow] && name &&
            ComposePath(row, InstallManifest[kShortcutRow].pattern, g_uninstall.installFolder) &&
-           PlatformSameFile(row, g_uninstall.desktopShortcutPath);
+           PlatformSameFile(row, strlen(g_uninstall.installFolder), path, name - path);
 }
 
 static void DeleteDesktopShortcut()

@@ -61,13 +61,15 @@ class EngineOnDisk : public InstallFolderTest {
     void TearDown() override
     {
         PlatformUnpinFolders();
+        SetCurrentDirectoryA(BesideThisProgram("").c_str());
         InstallFolderTest::TearDown();
     }
-    // A new run of the engine in the folder, which is held as the program holds its own.
+    // A new run of the engine in the folder, started there and held as the program holds it.
     void Pin(const std::string &install)
     {
         ResetUninstallState();
-        ASSERT_TRUE(PlatformPinInstallFolder(install.c_str(), g_uninstall.installFolder));
+        ASSERT_TRUE(SetCurrentDirectoryA(install.c_str()));
+        ASSERT_TRUE(PlatformPinCurrentFolder(g_uninstall.installFolder));
     }
 
     // A full installation with an empty Save folder there, uninstalled without the desktop.
@@ -88,7 +90,7 @@ TEST_F(EngineOnDisk, FullInstallationGoesAndTheSavegameStays)
     ScanInstallation();
     EXPECT_EQ(g_uninstall.foundCount, 15);
     EXPECT_TRUE(g_uninstall.desktopShortcutFound);
-    EXPECT_EQ(g_uninstall.desktopShortcutPath, "\\\\?\\" + DesktopShortcut()) << "as held";
+    EXPECT_EQ(g_uninstall.desktopShortcutPath, DesktopShortcut());
 
     UninstallReport report = RunUninstall(true);
     EXPECT_STREQ(report.statusText, "Uninstallation complete. 16 files deleted");
@@ -159,13 +161,14 @@ TEST_F(EngineOnDisk, NothingButPlainNamesBelowTheRoot)
     EXPECT_TRUE(Exists(At("Readme.txt")) && Exists(At("System\\Kessamar.u")));
 }
 
-// Near the path limit only the three shortest rows fit; the rest are missing, not probed cut short.
+// Near the path limit only the three shortest rows fit, the longest of them in exactly 259
+// characters; the rest are missing, not probed cut short.
 TEST_F(EngineOnDisk, RowsBeyondThePathLimitAreMissing)
 {
-    std::string deep = folder + "\\" + std::string(235 - folder.size(), 'd');
+    std::string deep = folder + "\\" + std::string(240 - folder.size(), 'd');
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL));
     Pin(deep);
-    ASSERT_EQ(strlen(g_uninstall.installFolder), 240u) << "\\\\?\\ and the folder";
+    EXPECT_EQ(g_uninstall.installFolder, deep) << "the folder's own path, all 241 characters";
     const int shortRows[] = {0, 8, 14}; // System\Kessamar.u, Maps\KSMenu.kx, Kessamar.lnk
     for (int row : shortRows) {
         PutFile(deep + "\\" + kInstalledFiles[row]);
@@ -277,8 +280,8 @@ BOOL WINAPI InformationAsOnFat(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVO
         return FALSE;
     }
     BOOL answered = g_realInformation(file, kind, info, size);
-    DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, 0);
-    if (answered && kind == FileBasicInfo && *g_taggedFolder && length < sizeof path &&
+    if (answered && kind == FileBasicInfo && *g_taggedFolder &&
+        GetFinalPathNameByHandleA(file, path, sizeof path, 0) < sizeof path &&
         strcmp(strrchr(path, '\\') + 1, g_taggedFolder) == 0) {
         ((FILE_BASIC_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     }
@@ -324,24 +327,72 @@ BOOL WINAPI DispositionAsOnWindows10(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind
            g_realSetInformation(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-// The old disposition is only for where the new one is unknown: never after an access error.
-TEST_F(EngineOnDisk, PosixDeletionFirstAndNoOtherAfterAnAccessError)
+// The old disposition follows any refusal of the new one (a filter driver may answer anything)
+// but "cannot delete" (read-only) and "not empty", as Windows' own DeleteFile does.
+TEST_F(EngineOnDisk, PosixDeletionFirstAndTheOldOneAfterAnyButAnAccessError)
 {
     ImportPatch patch("SetFileInformationByHandle", &DispositionAsOnWindows10,
                       g_realSetInformation);
     ASSERT_TRUE(patch.slot);
-    for (DWORD error : {DWORD(ERROR_SUCCESS), DWORD(ERROR_ACCESS_DENIED)}) {
-        std::string install = At(error ? "denied" : "posix");
+    for (DWORD error : {DWORD(ERROR_SUCCESS), DWORD(ERROR_ACCESS_DENIED), DWORD(ERROR_GEN_FAILURE)}) {
+        std::string install = At(std::to_string(error).c_str());
         g_posixError = error;
         g_posixCalls = g_otherFlags = g_oldCalls = 0;
         UninstallReport report = UninstallAt(install);
+        bool denied = error == ERROR_ACCESS_DENIED;
         EXPECT_STREQ(report.statusText,
-                     error ? "No files deleted" : "Uninstallation complete. 15 files deleted");
-        EXPECT_EQ(Exists(install + "\\System"), error != 0);
-        EXPECT_EQ(g_posixCalls, 20) << "15 files and 5 folders";
+                     denied ? "No files deleted" : "Uninstallation complete. 15 files deleted");
+        EXPECT_EQ(Exists(install + "\\System"), denied);
+        EXPECT_EQ(g_posixCalls, denied ? 16 : 20) << "15 files and the folders seen empty";
         EXPECT_EQ(g_otherFlags, 0) << "a read-only file must still refuse";
-        EXPECT_EQ(g_oldCalls, 0);
+        EXPECT_EQ(g_oldCalls, error == ERROR_GEN_FAILURE ? 20 : 0) << error;
     }
+}
+
+// Windows with UTF-8 as its ANSI code page, as these stand-ins answer: the "A" calls read UTF-8,
+// and WideCharToMultiByte refuses every flag but WC_ERR_INVALID_CHARS for it.
+decltype(&WideCharToMultiByte) g_realToAnsi;
+decltype(&MultiByteToWideChar) g_realFromAnsi;
+decltype(&GetFileAttributesA) g_realAttributes;
+decltype(&GetACP) g_realCodePage;
+int WINAPI ToUtf8(UINT page, DWORD flags, LPCWCH wide, int wideLength, LPSTR ansi, int size,
+                  LPCCH defaultChar, LPBOOL usedDefault)
+{
+    if (page == CP_ACP && (flags & ~WC_ERR_INVALID_CHARS) != 0) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return 0;
+    }
+    return g_realToAnsi(page == CP_ACP ? CP_UTF8 : page, flags, wide, wideLength, ansi, size,
+                        defaultChar, usedDefault);
+}
+int WINAPI FromUtf8(UINT page, DWORD flags, LPCCH ansi, int length, LPWSTR wide, int size)
+{
+    return g_realFromAnsi(page == CP_ACP ? CP_UTF8 : page, flags, ansi, length, wide, size);
+}
+DWORD WINAPI AttributesOfUtf8(LPCSTR path)
+{
+    WCHAR wide[MAX_PATH];
+    return FromUtf8(CP_ACP, 0, path, -1, wide, MAX_PATH) ? GetFileAttributesW(wide)
+                                                           : INVALID_FILE_ATTRIBUTES;
+}
+UINT WINAPI Utf8CodePage()
+{
+    return CP_UTF8;
+}
+
+TEST_F(EngineOnDisk, EverythingGoesWithUtf8AsTheAnsiCodePage)
+{
+    UninstallReport report;
+    {
+        ImportPatch toAnsi("WideCharToMultiByte", &ToUtf8, g_realToAnsi);
+        ImportPatch fromAnsi("MultiByteToWideChar", &FromUtf8, g_realFromAnsi);
+        ImportPatch attributes("GetFileAttributesA", &AttributesOfUtf8, g_realAttributes);
+        ImportPatch codePage("GetACP", &Utf8CodePage, g_realCodePage);
+        ASSERT_TRUE(toAnsi.slot && fromAnsi.slot && attributes.slot);
+        report = UninstallAt(folder); // its name holds letters beyond ASCII
+    }
+    EXPECT_STREQ(report.statusText, "Uninstallation complete. 15 files deleted");
+    EXPECT_STREQ(report.folderText, kNoSavegames);
 }
 
 // A volume that the Mount Manager gives no DOS name (a RAM disk, a mounted image) fails the DOS

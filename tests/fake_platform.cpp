@@ -112,7 +112,7 @@ bool PlatformRemoveFolder(const char *path, size_t rootLength)
 }
 
 // Here a file's path is all there is to it: one path, one file.
-bool PlatformSameFile(const char *path, const char *otherPath)
+bool PlatformSameFile(const char *path, size_t, const char *otherPath, size_t)
 {
     if (g_fake.logCalls) {
         g_fake.calls.push_back(std::string("same ") + path + " " + otherPath);

@@ -53,13 +53,13 @@ static ATOM RegisterAppClass(HINSTANCE instance)
     return RegisterClassExA(&windowClass);
 }
 
-// The current folder, resolved and held from now on. One that cannot be opened, or has no exact
-// ANSI name, leaves the install folder empty, which the engine reads as "nothing installed here"
-// rather than composing paths at the root of the current drive or in a folder that only looks
-// like this one.
+// The folder the program was started in, held from now on. One that cannot be held, or has no
+// exact ANSI path, leaves the install folder empty, which the engine reads as "nothing installed
+// here" rather than composing paths at the root of the current drive or in a folder that only
+// looks like this one.
 static void ReadInstallFolder()
 {
-    PlatformPinInstallFolder(".", g_uninstall.installFolder);
+    PlatformPinCurrentFolder(g_uninstall.installFolder);
 }
 
 static BOOL StartInstance(HINSTANCE instance, int showCommand)
