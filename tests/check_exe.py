@@ -1,11 +1,16 @@
 #!/usr/bin/python3
 """Checks the built uninstaller: a hardened 32-bit GUI PE importing exactly five of Windows' own
 DLLs, with its stack guard's failure handler linked in, and carrying exactly the dialog, strings,
-accelerator, banner and icons the program loads. The dialog's layout is pinned here on purpose:
-a change to res/uninstaller.rc must be made here too."""
+accelerator, banner and icons the program loads, and its own manifest. The manifest asks for
+administrator rights and names the five Windows versions from Vista on, and nothing else: no
+assembly identity, no Common Controls 6 (visual styles would change the dialog), no DPI awareness,
+code page or long paths. The dialog's layout and the manifest are pinned here on purpose: a change
+to res/uninstaller.rc or res/uninstaller.manifest must be made here too."""
 import re
 import struct
 import sys
+from itertools import zip_longest
+from xml.etree import ElementTree
 
 import pefile
 
@@ -16,7 +21,7 @@ DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x400, 0x8
 # int 0x29", then TerminateProcess and a trap ("ud2"), so that it never runs on into the next
 # function. Unused code is dropped at link time, so it is there only if protected code calls it.
 FAST_FAIL_STACK_COOKIE = re.compile(rb'\xb9\x02\x00\x00\x00\xcd\x29.{0,32}?\x0f\x0b', re.S)
-RT_BITMAP, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_GROUP_ICON = 2, 5, 6, 9, 14
+RT_BITMAP, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_GROUP_ICON, RT_MANIFEST = 2, 5, 6, 9, 14, 24
 WS_CHILD, WS_VISIBLE, WS_TABSTOP, WS_GROUP = 0x40000000, 0x10000000, 0x00010000, 0x00020000
 BUTTON, STATIC = 0x80, 0x82
 
@@ -34,6 +39,24 @@ EXPECTED_CONTROLS = [
     (0xFFFF, STATIC, 0x00 | WS_GROUP, 31, 134, 24, 10, 'Status:'),
 ]
 DIALOG_STYLE = 0x80000000 | 0x00C00000 | 0x00080000 | 0x80 | 0x40 | 0x800
+
+ASM_V1 = '{urn:schemas-microsoft-com:asm.v1}'
+ASM_V3 = '{urn:schemas-microsoft-com:asm.v3}'
+COMPATIBILITY = '{urn:schemas-microsoft-com:compatibility.v1}'
+# Windows Vista, 7, 8, 8.1, and 10 and 11.
+SUPPORTED_OS = ['{e2011457-1546-43c5-a5fe-008deee3d3f0}', '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}',
+                '{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}', '{1f676c76-80e1-4239-95bb-83d0f6d0da78}',
+                '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}']
+# The manifest's elements in document order: (depth, namespace and name, attributes).
+EXPECTED_MANIFEST = [
+    (0, ASM_V1 + 'assembly', {'manifestVersion': '1.0'}),
+    (1, ASM_V3 + 'trustInfo', {}),
+    (2, ASM_V3 + 'security', {}),
+    (3, ASM_V3 + 'requestedPrivileges', {}),
+    (4, ASM_V3 + 'requestedExecutionLevel', {'level': 'requireAdministrator', 'uiAccess': 'false'}),
+    (1, COMPATIBILITY + 'compatibility', {}),
+    (2, COMPATIBILITY + 'application', {}),
+] + [(3, COMPATIBILITY + 'supportedOS', {'Id': guid}) for guid in SUPPORTED_OS]
 
 failures = []
 
@@ -105,6 +128,27 @@ def check_strings(data):
     check(not any(strings[3:]) and not strings[0], 'no other strings')
 
 
+def manifest_elements(element, depth=0):
+    yield depth, element.tag, element.attrib
+    for child in element:
+        yield from manifest_elements(child, depth + 1)
+
+
+def check_manifest(data):
+    try:
+        root = ElementTree.fromstring(data)
+    except ElementTree.ParseError as error:
+        check(False, f'manifest: {error}')
+        return
+    found = manifest_elements(root)
+    for number, (want, got) in enumerate(zip_longest(EXPECTED_MANIFEST, found), 1):
+        if want != got:
+            check(False, f'manifest element {number}: expected {want}, found {got}')
+            break
+    check(not any((element.text or '').strip() or (element.tail or '').strip()
+                  for element in root.iter()), 'text in the manifest')
+
+
 def check_icon_group(data, size):
     reserved, kind, count = struct.unpack_from('<HHH', data, 0)
     width, height, colours, _, planes, bits = struct.unpack_from('<BBBBHH', data, 6)
@@ -129,11 +173,13 @@ def main(path):
 
     found = resources(pe)
     expected_keys = {(RT_DIALOG, 101), (RT_STRING, 1), (RT_ACCELERATOR, 107), (RT_BITMAP, 104),
-                     (RT_GROUP_ICON, 109), (RT_GROUP_ICON, 110)}
+                     (RT_GROUP_ICON, 109), (RT_GROUP_ICON, 110), (RT_MANIFEST, 1)}
     check(expected_keys <= set(found), f'missing {expected_keys - set(found)}')
     kinds = {kind for kind, _ in found}
-    check(kinds <= {RT_BITMAP, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_GROUP_ICON, 3},
+    check(kinds <= {RT_BITMAP, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_GROUP_ICON, 3, RT_MANIFEST},
           f'unexpected resource kinds {kinds}')
+    manifests = {name for kind, name in found if kind == RT_MANIFEST}
+    check(manifests <= {1}, f'manifests {sorted(manifests)}, not 1 alone')
     if not failures:
         check_dialog(found[(RT_DIALOG, 101)])
         check_strings(found[(RT_STRING, 1)])
@@ -147,13 +193,15 @@ def main(path):
         check((width, height, bits) == (512, 98, 8), f'banner {width}x{height} {bits} bits')
         check_icon_group(found[(RT_GROUP_ICON, 109)], 32)
         check_icon_group(found[(RT_GROUP_ICON, 110)], 16)
+        check_manifest(found[(RT_MANIFEST, 1)])
 
     print(f'{path}: {len(open(path, "rb").read())} bytes, DllCharacteristics {characteristics:#x}, '
           f'imports {", ".join(sorted(dlls))}')
     for failure in failures:
         print('FAIL:', failure)
     if failures:
-        print(f'The expected values, the dialog layout among them, are pinned in {__file__}.')
+        print(f'The expected values, the dialog layout and the manifest among them, are pinned in '
+              f'{__file__}.')
     return 1 if failures else 0
 
 

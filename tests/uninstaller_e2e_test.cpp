@@ -414,7 +414,9 @@ TEST_F(Uninstaller, InstallationAtTheRootOfADrive)
 }
 
 // The program copied into the game folder, beside a planted uxtheme.dll, with Wine told to
-// prefer a library in the program's folder, as Windows does for libraries outside KnownDLLs.
+// prefer a library in the program's folder, as Windows does for libraries outside KnownDLLs. A
+// manifest planted beside it names the library as one of the program's own files, which would
+// send the load to that folder before any search path is asked.
 TEST_F(Uninstaller, LibraryPlantedBesideTheProgramIsNeverLoaded)
 {
     LayOutInstallation(folder, kEveryRow, true, false);
@@ -422,6 +424,10 @@ TEST_F(Uninstaller, LibraryPlantedBesideTheProgramIsNeverLoaded)
     ASSERT_TRUE(CopyFileA(kUninstaller.c_str(), exe.c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(BesideThisProgram("planted\\uxtheme.dll").c_str(),
                           At("uxtheme.dll").c_str(), FALSE));
+    PutFile(exe + ".manifest",
+            "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+            "<assemblyIdentity type=\"win32\" name=\"Planted\" version=\"1.0.0.0\"/>"
+            "<file name=\"uxtheme.dll\"/></assembly>");
     // Wine's load order for this program alone: a library in the program's folder first.
     const char key[] = "Software\\Wine\\AppDefaults\\KessamarUninstaller.exe\\DllOverrides";
     HKEY overrides = NULL;

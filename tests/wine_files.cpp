@@ -4,14 +4,14 @@
 #include <shlobj.h>
 #include <stdio.h>
 
-void PutFile(const std::string &path)
+void PutFile(const std::string &path, const std::string &contents)
 {
     SHCreateDirectoryExA(NULL, path.substr(0, path.rfind('\\')).c_str(), NULL);
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written;
-        WriteFile(file, "KS", 2, &written, NULL);
+        WriteFile(file, contents.data(), (DWORD)contents.size(), &written, NULL);
         CloseHandle(file);
     }
 }

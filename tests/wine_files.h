@@ -8,8 +8,8 @@
 
 #include "installed_files.h"
 
-// Creates a small file, and the folders above it.
-void PutFile(const std::string &path);
+// Creates a small file ("KS" unless told otherwise), and the folders above it.
+void PutFile(const std::string &path, const std::string &contents = "KS");
 bool Exists(const std::string &path);
 // A folder that is a link: a junction, or on Wine a Unix symbolic link.
 bool IsLinkedFolder(const std::string &path);
