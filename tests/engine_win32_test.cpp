@@ -1,6 +1,12 @@
 // Engine tests on Wine's real file system, through the real Win32 calls.
 #include <gtest/gtest.h>
+#include <shlobj.h>
+#include <winternl.h>
+#include <stdio.h>
 #include <string.h>
+
+#include <tuple>
+#include <vector>
 
 #include "engine.h"
 #include "engine_reset.h"
@@ -72,10 +78,10 @@ class EngineOnDisk : public InstallFolderTest {
         ASSERT_TRUE(PlatformPinCurrentFolder(g_uninstall.installFolder));
     }
 
-    // A full installation with an empty Save folder there, uninstalled without the desktop.
-    UninstallReport UninstallAt(const std::string &install)
+    // A full installation with a Save folder there, uninstalled without the desktop.
+    UninstallReport UninstallAt(const std::string &install, bool savegame = false)
     {
-        LayOutInstallation(install, kEveryRow, true, false);
+        LayOutInstallation(install, kEveryRow, true, savegame);
         Pin(install);
         ScanInstallation();
         return RunUninstall(false);
@@ -268,6 +274,33 @@ TEST_F(EngineOnDisk, FolderAboveRenamedWhileAskingLeavesTheCopyThere)
     }
 }
 
+// Started through a link to the folder "a", which is pointed at "b" before the program holds its
+// folder: it holds "a", the folder the process was started in.
+TEST_F(EngineOnDisk, FolderStartedInIsHeldWhereverItsLinkPointsLater)
+{
+    for (const char *copy : {"a", "b"}) {
+        LayOutInstallation(At(copy), kEveryRow, true, false);
+    }
+    ASSERT_TRUE(StartOnLinux(folder, "ln -s a library"));
+    ASSERT_TRUE(WaitFor([&] { return IsLinkedFolder(At("library")); }));
+    ASSERT_TRUE(SetCurrentDirectoryA(At("library").c_str()));
+    PutFile(At("b\\Repointed.txt"));
+    ASSERT_TRUE(StartOnLinux(folder, "ln -sfn b library"));
+    ASSERT_TRUE(WaitFor([&] { return Exists(At("library\\Repointed.txt")); }));
+    ResetUninstallState();
+    ASSERT_TRUE(PlatformPinCurrentFolder(g_uninstall.installFolder));
+
+    ScanInstallation();
+    EXPECT_STREQ(RunUninstall(false).statusText, "Uninstallation complete. 15 files deleted");
+    for (const char *added : kAddOnFolders) {
+        EXPECT_FALSE(Exists(At("a\\") + added)) << added;
+        EXPECT_TRUE(Exists(At("b\\") + added)) << added;
+    }
+    SetCurrentDirectoryA(folder.c_str());
+    ASSERT_TRUE(StartOnLinux(folder, "rm library"));
+    EXPECT_TRUE(WaitFor([&] { return !Exists(At("library")); }));
+}
+
 // FAT32 and exFAT fail the reparse tag query with ERROR_INVALID_PARAMETER, as this stand-in does;
 // for the folder named here it also says "reparse point", so that the tag would be needed.
 decltype(&GetFileInformationByHandleEx) g_realInformation;
@@ -308,13 +341,20 @@ TEST_F(EngineOnDisk, EverythingGoesOnFatButAFolderWithAnUnreadableTag)
 }
 
 // Windows 10 and later delete with POSIX semantics, which this stand-in answers as Windows does:
-// it deletes (Wine has only the old disposition to do it with), or fails with the error given.
+// it deletes (Wine has only the old disposition to do it with), or fails with the error given. A
+// folder goes with all it holds once the handle is closed, as on a WebDAV drive.
 decltype(&SetFileInformationByHandle) g_realSetInformation;
 DWORD g_posixError;
 int g_posixCalls, g_otherFlags, g_oldCalls;
+std::vector<std::string> g_foldersGoingWhole;
 BOOL WINAPI DispositionAsOnWindows10(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
                                      DWORD size)
 {
+    char path[MAX_PATH];
+    DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, 0);
+    if (length < sizeof path && GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) {
+        g_foldersGoingWhole.push_back(path);
+    }
     if (kind != 21) { // FileDispositionInfoEx
         ++g_oldCalls;
         return g_realSetInformation(file, kind, info, size);
@@ -334,18 +374,25 @@ TEST_F(EngineOnDisk, PosixDeletionFirstAndTheOldOneAfterAnyButAnAccessError)
     ImportPatch patch("SetFileInformationByHandle", &DispositionAsOnWindows10,
                       g_realSetInformation);
     ASSERT_TRUE(patch.slot);
-    for (DWORD error : {DWORD(ERROR_SUCCESS), DWORD(ERROR_ACCESS_DENIED), DWORD(ERROR_GEN_FAILURE)}) {
+    for (DWORD error :
+         {DWORD(ERROR_SUCCESS), DWORD(ERROR_ACCESS_DENIED), DWORD(ERROR_GEN_FAILURE)}) {
         std::string install = At(std::to_string(error).c_str());
         g_posixError = error;
         g_posixCalls = g_otherFlags = g_oldCalls = 0;
-        UninstallReport report = UninstallAt(install);
+        UninstallReport report = UninstallAt(install, true);
+        for (const std::string &whole : g_foldersGoingWhole) {
+            RemoveTree(whole.substr(4)); // past "\\?\", as an HTTP DELETE of a collection
+        }
+        g_foldersGoingWhole.clear();
         bool denied = error == ERROR_ACCESS_DENIED;
         EXPECT_STREQ(report.statusText,
                      denied ? "No files deleted" : "Uninstallation complete. 15 files deleted");
-        EXPECT_EQ(Exists(install + "\\System"), denied);
-        EXPECT_EQ(g_posixCalls, denied ? 16 : 20) << "15 files and the folders seen empty";
+        EXPECT_EQ(Exists(install + "\\System"), denied)
+            << "no folder is asked while it holds files";
+        EXPECT_TRUE(Exists(install + "\\Save\\Slot1.ksav"));
+        EXPECT_EQ(g_posixCalls, denied ? 15 : 19) << "15 files and the folders seen empty";
         EXPECT_EQ(g_otherFlags, 0) << "a read-only file must still refuse";
-        EXPECT_EQ(g_oldCalls, error == ERROR_GEN_FAILURE ? 20 : 0) << error;
+        EXPECT_EQ(g_oldCalls, error == ERROR_GEN_FAILURE ? 19 : 0) << error;
     }
 }
 
@@ -373,7 +420,7 @@ DWORD WINAPI AttributesOfUtf8(LPCSTR path)
 {
     WCHAR wide[MAX_PATH];
     return FromUtf8(CP_ACP, 0, path, -1, wide, MAX_PATH) ? GetFileAttributesW(wide)
-                                                           : INVALID_FILE_ATTRIBUTES;
+                                                         : INVALID_FILE_ATTRIBUTES;
 }
 UINT WINAPI Utf8CodePage()
 {
@@ -414,6 +461,185 @@ TEST_F(EngineOnDisk, EverythingGoesOnAVolumeWithoutADosName)
     UninstallReport report = UninstallAt(folder);
     EXPECT_STREQ(report.statusText, "Uninstallation complete. 15 files deleted");
     EXPECT_STREQ(report.folderText, kNoSavegames);
+}
+
+// Windows' NtCreateFile, which the platform looks up in ntdll rather than imports: these tests
+// hand it a stand-in through the lookup.
+typedef NTSTATUS(NTAPI *NtCreateFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                          ULONG, PVOID, ULONG);
+decltype(&GetProcAddress) g_realLookUp;
+NtCreateFileCall g_openStandIn;
+template <typename Call> struct Swept { // a call that the sweep below fails in turn
+    const char *name;
+    intptr_t failure; // its answer when it fails
+    Call real = nullptr;
+};
+Swept<NtCreateFileCall> g_open = {"NtCreateFile", (LONG)0xC0000043}; // STATUS_SHARING_VIOLATION
+FARPROC WINAPI LookUpOpenStandIn(HMODULE module, LPCSTR name)
+{
+    FARPROC found = g_realLookUp(module, name);
+    if (found == NULL || strcmp(name, "NtCreateFile") != 0) {
+        return found;
+    }
+    g_open.real = (NtCreateFileCall)(void (*)(void))found;
+    return (FARPROC)(void (*)(void))g_openStandIn;
+}
+
+// Another program's oplock on one row, which Wine cannot show: the open answers as Windows does
+// when it was asked not to wait for the break, STATUS_OPLOCK_BREAK_IN_PROGRESS with a handle.
+int g_waitingOpens;
+NTSTATUS NTAPI OpenUnderAnOplock(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
+                                 PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG attributes,
+                                 ULONG sharing, ULONG disposition, ULONG options, PVOID ea,
+                                 ULONG eaLength)
+{
+    g_waitingOpens += (options & FILE_COMPLETE_IF_OPLOCKED) == 0;
+    NTSTATUS opened = g_open.real(handle, access, object, status, size, attributes, sharing,
+                                  disposition, options, ea, eaLength);
+    const UNICODE_STRING *name = object->ObjectName;
+    return opened == 0 && name->Length == 18 && wcsncmp(name->Buffer, L"KSMenu.kx", 9) == 0
+               ? 0x108 // STATUS_OPLOCK_BREAK_IN_PROGRESS, a success
+               : opened;
+}
+
+TEST_F(EngineOnDisk, RowUnderAnOplockIsNotWaitedForAndStays)
+{
+    UninstallReport report;
+    {
+        g_openStandIn = &OpenUnderAnOplock;
+        ImportPatch lookUp("GetProcAddress", &LookUpOpenStandIn, g_realLookUp);
+        report = UninstallAt(folder);
+    }
+    EXPECT_STREQ(report.statusText, "Uninstallation incomplete: 14 of 15 found files deleted");
+    EXPECT_EQ(g_waitingOpens, 0);
+    HANDLE row =
+        CreateFileA(At("Maps\\KSMenu.kx").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(row, INVALID_HANDLE_VALUE) << "a handle is left on the row";
+    CloseHandle(row);
+}
+
+// Every call the platform makes to Windows fails in turn, answering as Windows does (access
+// denied, sharing violation or invalid parameter, by turns), while all the others go through.
+int g_callsMade, g_failingCall;
+const char *g_failedCall;
+bool g_counting;
+template <auto &swept, typename = decltype(swept.real)> struct InTurn;
+template <auto &swept, typename Result, typename... Arguments>
+struct InTurn<swept, Result(WINAPI *)(Arguments...)> {
+    static Result WINAPI Call(Arguments... arguments)
+    {
+        if (!g_counting || ++g_callsMade != g_failingCall) {
+            return swept.real(arguments...);
+        }
+        const DWORD answers[] = {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION,
+                                 ERROR_INVALID_PARAMETER};
+        g_failedCall = swept.name;
+        SetLastError(answers[g_failingCall % 3]);
+        return (Result)swept.failure;
+    }
+    ImportPatch patch{swept.name, &Call, swept.real};
+};
+Swept<decltype(&CreateFileW)> g_createFile = {"CreateFileW", -1};
+Swept<decltype(&GetFinalPathNameByHandleW)> g_finalPath = {"GetFinalPathNameByHandleW", 0};
+Swept<decltype(&GetFileInformationByHandleEx)> g_information = {"GetFileInformationByHandleEx", 0};
+Swept<decltype(&SetFileInformationByHandle)> g_disposition = {"SetFileInformationByHandle", 0};
+Swept<decltype(&CompareStringOrdinal)> g_compare = {"CompareStringOrdinal", 0};
+Swept<decltype(&WideCharToMultiByte)> g_toAnsi = {"WideCharToMultiByte", 0};
+Swept<decltype(&MultiByteToWideChar)> g_fromAnsi = {"MultiByteToWideChar", 0};
+Swept<decltype(&GetFullPathNameW)> g_fullPath = {"GetFullPathNameW", 0};
+Swept<decltype(&GetFileAttributesA)> g_exists = {"GetFileAttributesA", -1};
+Swept<decltype(&SHGetSpecialFolderLocation)> g_desktop = {"SHGetSpecialFolderLocation", E_FAIL};
+Swept<decltype(&SHGetPathFromIDListW)> g_desktopPath = {"SHGetPathFromIDListW", 0};
+Swept<decltype(&GetModuleHandleA)> g_module = {"GetModuleHandleA", 0};
+Swept<decltype(&GetProcAddress)> g_lookUp = {"GetProcAddress", 0};
+
+// What a run must keep to, whatever failed; "" when it did.
+std::string BrokenPromise(const std::string &install, const std::string &sibling,
+                          const UninstallReport &report)
+{
+    int gone = !Exists(DesktopShortcut()), deleted = 0, found = 0;
+    std::vector<std::string> layout = {install, DesktopShortcut()};
+    for (int row = 0; row < kRowCount; ++row) {
+        layout.push_back(install + "\\" + kInstalledFiles[row]);
+        gone += !Exists(layout.back());
+        if (g_uninstall.found[row] && Exists(layout.back()) && strstr(report.statusText, "e.")) {
+            return std::string("\"complete\" with ") + kInstalledFiles[row] + " there";
+        }
+    }
+    sscanf(report.statusText, "Uninstallation complete. %d", &deleted);
+    sscanf(report.statusText, "Uninstallation incomplete: %d of %d", &deleted, &found);
+    if (deleted != gone) {
+        return std::string(report.statusText) + ", " + std::to_string(gone) + " gone from disk";
+    }
+    bool foldersLeft = false;
+    for (const char *added : kAddOnFolders) {
+        layout.push_back(install + "\\" + added);
+        foldersLeft = foldersLeft || (Exists(layout.back()) && strcmp(added, "Save") != 0);
+    }
+    const char *folderText = foldersLeft                  ? kFoldersLeft
+                             : Exists(install + "\\Save") ? "Savegame folder was not deleted"
+                                                          : kNoSavegames;
+    if (strcmp(report.folderText, folderText) != 0) {
+        return std::string(report.folderText) + ", but on disk: " + folderText;
+    }
+    for (const std::string &kept : {install + "\\Save\\Slot1.ksav", install + "\\Maps\\Game.kx",
+                                    install + "\\Readme.txt", sibling + "\\Maps\\KSMenu.kx"}) {
+        if (!Exists(kept)) {
+            return kept + " is gone";
+        }
+    }
+    for (const std::string &path : layout) { // any handle left would refuse sharing
+        HANDLE alone = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        if (alone == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+            return "a handle is left on " + path;
+        }
+        CloseHandle(alone);
+    }
+    return "";
+}
+
+// A typical installation, with a savegame, a map of the game's own and a sibling folder holding
+// files of the rows' names, held, scanned and removed again and again, each call failing in turn.
+TEST_F(EngineOnDisk, EveryCallFailingInTurnKeepsEveryPromise)
+{
+    std::string sibling = At("sibling");
+    LayOutInstallation(sibling, kEveryRow, true, true);
+    std::tuple<InTurn<g_createFile>, InTurn<g_finalPath>, InTurn<g_information>,
+               InTurn<g_disposition>, InTurn<g_compare>, InTurn<g_toAnsi>, InTurn<g_fromAnsi>,
+               InTurn<g_fullPath>, InTurn<g_exists>, InTurn<g_desktop>, InTurn<g_desktopPath>,
+               InTurn<g_module>, InTurn<g_lookUp>>
+        everyCall;
+    g_openStandIn = &InTurn<g_open>::Call;
+    ImportPatch lookUp("GetProcAddress", &LookUpOpenStandIn, g_realLookUp);
+    int calls = 0, held = 0;
+    std::string broken;
+    for (int k = 0; k <= calls && broken.empty(); ++k) { // nothing fails the first time
+        std::string install = At(("install" + std::to_string(k)).c_str());
+        LayOutInstallation(install, kEveryRow, true, true);
+        PutFile(install + "\\Maps\\Game.kx");
+        PutFile(DesktopShortcut());
+        ResetUninstallState();
+        SetCurrentDirectoryA(install.c_str());
+        g_callsMade = 0, g_failingCall = k, g_failedCall = "none", g_counting = true;
+        PlatformPinCurrentFolder(g_uninstall.installFolder);
+        ScanInstallation();
+        UninstallReport report = RunUninstall(g_uninstall.desktopShortcutFound);
+        g_counting = false;
+        PlatformUnpinFolders();
+        SetCurrentDirectoryA(folder.c_str());
+        calls = k == 0 ? g_callsMade : calls;
+        broken = BrokenPromise(install, sibling, report);
+        if (k == 0 && strcmp(report.statusText, "Uninstallation complete. 16 files deleted")) {
+            broken = std::string("with no call failing: ") + report.statusText;
+        }
+        held += k > 0 && broken.empty();
+        RemoveTree(install);
+    }
+    printf("%d calls failed in turn: %d held\n", calls, held);
+    EXPECT_GT(calls, 100);
+    EXPECT_EQ(broken, "") << "call " << g_failingCall << " (" << g_failedCall << ")";
 }
 
 } // namespace

@@ -347,34 +347,46 @@ TEST_F(Uninstaller, FolderSwappedForALinkWhileAskingIsNotFollowed)
     RemoveLink("Maps");
 }
 
-// Started through a linked library folder, which is pointed at another copy of the add-on while
-// the question is open: the folder that was scanned is the one uninstalled.
+// Started through a linked library folder, which is pointed at the desktop, where another copy
+// of the add-on lies, while the question is open: the folder that was scanned is the one
+// uninstalled. Its name has a letter code page 1252 lacks, so the program composes with the link's
+// own path, which now also names the desktop shortcut: that is still deleted, as asked.
 TEST_F(Uninstaller, LinkOnTheWayRepointedWhileAskingChangesNothing)
 {
-    for (const char *copy : {"scanned", "other"}) {
-        LayOutInstallation(At(copy), kEveryRow, true, false);
-    }
-    ASSERT_TRUE(StartOnLinux(folder, "ln -s scanned library"));
+    std::string desktop = DesktopShortcut().substr(0, DesktopShortcut().rfind('\\'));
+    LayOutInstallation(desktop, kEveryRow & ~(1u << 14), false, false);
+    PutFile(DesktopShortcut());
+    LayOutInstallation(At("scanned"), kEveryRow, true, false);
+    wchar_t scanned[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, At("scanned").c_str(), -1, scanned, MAX_PATH);
+    std::wstring unspellable = std::wstring(scanned) + L"\u0100";
+    ASSERT_TRUE(MoveFileW(scanned, unspellable.c_str()));
+    ASSERT_TRUE(StartOnLinux(folder, "ln -s scanned?* library"));
     ASSERT_TRUE(WaitFor([&] { return IsLinkedFolder(At("library")); }));
     Start(SW_SHOWNORMAL, kUninstaller, At("library").c_str());
     HWND question = OpenRemoveQuestion();
     ASSERT_TRUE(question != NULL);
-    PutFile(At("other\\Repointed.txt"));
-    ASSERT_TRUE(StartOnLinux(folder, "ln -sfn other library"));
+    PutFile(desktop + "\\Repointed.txt");
+    ASSERT_TRUE(StartOnLinux(
+        folder, "ln -sfn \\\"$WINEPREFIX/drive_c/users/$(id -un)/Desktop\\\" library"));
     ASSERT_TRUE(WaitFor([&] { return Exists(At("library\\Repointed.txt")); }));
 
     ConfirmAndWaitForReport(question);
-    EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 15 files deleted");
+    EXPECT_EQ(Text(IDC_STATUS), "Uninstallation complete. 16 files deleted");
     EXPECT_EQ(Text(IDC_STATUS2), "Savegame folder deleted, there were no savegames.");
-    for (const char *file : kInstalledFiles) {
-        EXPECT_TRUE(Exists(At("other\\") + file)) << file;
-    }
-    for (const char *added : kAddOnFolders) {
-        EXPECT_TRUE(Exists(At("other\\") + added)) << added;
-        EXPECT_FALSE(Exists(At("scanned\\") + added)) << added;
-    }
     Click(IDC_UNINSTALL);
     EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_TRUE(MoveFileW(unspellable.c_str(), scanned));
+    EXPECT_FALSE(Exists(DesktopShortcut()));
+    for (int row = 0; row < 14; ++row) {
+        EXPECT_TRUE(Exists(desktop + "\\" + kInstalledFiles[row])) << kInstalledFiles[row];
+    }
+    for (const char *added : kAddOnFolders) {
+        EXPECT_FALSE(Exists(At("scanned\\") + added)) << added;
+        RemoveTree(desktop + "\\" + added);
+    }
+    DeleteFileA((desktop + "\\Readme.txt").c_str());
+    DeleteFileA((desktop + "\\Repointed.txt").c_str());
     RemoveLink("library");
 }
 
