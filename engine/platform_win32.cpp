@@ -23,7 +23,6 @@ const DWORD kHeldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const DWORD kFinalPathForms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_NT,
                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS,
                                  FILE_NAME_OPENED | VOLUME_NAME_NT};
-const int kNormalisedForms = 2; // the first ones
 
 typedef NTSTATUS(NTAPI *NtCreateFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
                                           PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
@@ -48,9 +47,9 @@ static struct {
 // The "A" calls see a name through the ANSI code page, which converts characters it lacks by
 // best fit: a full-width "\" or "." in a folder's name would read as a real "\" or ".", and the
 // name would point somewhere else. An ANSI name is used only when it reads back as exactly the
-// wide name, which is what the "A" calls then see.
-// UTF-8, which Windows 10 and later can have as the ANSI code page, has no best fit, and
-// WideCharToMultiByte refuses WC_NO_BEST_FIT_CHARS for it (ERROR_INVALID_FLAGS).
+// wide name, which is what the "A" calls then see. UTF-8, which Windows 10 and later can have as
+// the ANSI code page, has no best fit, and WideCharToMultiByte refuses WC_NO_BEST_FIT_CHARS for it
+// (ERROR_INVALID_FLAGS).
 static bool ToExactAnsi(const WCHAR *wide, char (&ansi)[kPathSize])
 {
     WCHAR readBack[kPathSize];
@@ -157,8 +156,8 @@ static void LookUpNtCreateFile()
         GetModuleHandleA("ntdll.dll"), "NtCreateFile");
 }
 
-// Holds the folder opened as handle, which folder names, and writes the path its contents are
-// reached by. Its final path is kept in the first form it has.
+// Holds the folder that handle is open on, named folder where it was opened, and writes the path
+// its contents are reached by. Its final path is kept in the first form it has.
 static bool Pin(PinnedFolder &pinned, HANDLE handle, const WCHAR *folder, char (&path)[kPathSize])
 {
     Unpin(pinned);
