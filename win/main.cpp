@@ -53,7 +53,8 @@ static ATOM RegisterAppClass(HINSTANCE instance)
     return RegisterClassExA(&windowClass);
 }
 
-// The folder the program was started in, held from now on. One that cannot be held, or has no
+// The folder the program was started in, held from before anything else runs: a library loaded
+// with the first window could change the current folder. One that cannot be held, or has no
 // exact ANSI path, leaves the install folder empty, which the engine reads as "nothing installed
 // here" rather than composing paths at the root of the current drive or in a folder that only
 // looks like this one.
@@ -72,7 +73,6 @@ static BOOL StartInstance(HINSTANCE instance, int showCommand)
         return FALSE;
     }
     ShowWindow(g_app.mainWindow, SW_MINIMIZE);
-    ReadInstallFolder();
     ScanInstallation();
     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UNINSTALL), g_app.mainWindow, UninstallDlgProc,
                     0);
@@ -101,6 +101,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     (void)previousInstance;
     (void)commandLine;
     RestrictLibrarySearch();
+    ReadInstallFolder();
     LoadStringA(instance, IDS_CLASS, g_app.className, sizeof g_app.className);
     LoadStringA(instance, IDS_TITLE, g_app.title, sizeof g_app.title);
     RegisterAppClass(instance);
