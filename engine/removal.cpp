@@ -27,25 +27,34 @@ static void DeleteFoundFiles()
     }
 }
 
+// The desktop folder's part of the shortcut's path, the root it is compared and deleted inside;
+// 0 when there is none.
+static size_t DesktopFolderLength()
+{
+    const char *name = strrchr(g_uninstall.desktopShortcutPath, '\\');
+    return name ? name - g_uninstall.desktopShortcutPath : 0;
+}
+
 // Started on the desktop, the program finds the desktop shortcut also as the install folder's
 // shortcut: one file, which the rows delete and count.
 static bool DesktopShortcutIsARow()
 {
     char row[kPathSize];
-    const char *path = g_uninstall.desktopShortcutPath;
-    const char *name = strrchr(path, '\\');
-    return g_uninstall.desktopShortcutFound && g_uninstall.found[kShortcutRow] && name &&
+    size_t desktopLength = DesktopFolderLength();
+    return g_uninstall.desktopShortcutFound && g_uninstall.found[kShortcutRow] &&
+           desktopLength > 0 &&
            ComposePath(row, InstallManifest[kShortcutRow].pattern, g_uninstall.installFolder) &&
-           PlatformSameFile(row, strlen(g_uninstall.installFolder), path, name - path);
+           PlatformSameFile(row, strlen(g_uninstall.installFolder), g_uninstall.desktopShortcutPath,
+                            desktopLength);
 }
 
 static void DeleteDesktopShortcut()
 {
     // Only the path the scan found is ever deleted, inside the desktop folder it was composed
     // from; the shortcut counts as found either way.
-    const char *path = g_uninstall.desktopShortcutPath;
-    const char *name = strrchr(path, '\\');
-    if (!g_uninstall.desktopShortcutFound || !name || !PlatformDeleteFile(path, name - path)) {
+    size_t desktopLength = DesktopFolderLength();
+    if (!g_uninstall.desktopShortcutFound || desktopLength == 0 ||
+        !PlatformDeleteFile(g_uninstall.desktopShortcutPath, desktopLength)) {
         ++g_uninstall.failureCount;
     }
     ++g_uninstall.foundCount;
