@@ -393,7 +393,8 @@ static void EndWalk(Walk &walk)
 // A folder goes only when it is seen empty through the handle that removes it: not every file
 // system refuses to remove one that holds anything. A WebDAV folder goes with all it holds (an
 // HTTP DELETE of a collection is recursive), and a user-mode file system need not refuse. Any
-// entry but "." and "..", and any answer but the end of the listing, keeps it.
+// entry but "." and "..", an entry off the 8-byte alignment every entry has, and any answer but
+// the end of the listing, keep it. The call says not how much it wrote: the page is cleared first.
 static bool IsEmptyFolder(HANDLE folder)
 {
     const DWORD kDotsEnd = offsetof(FILE_ID_BOTH_DIR_INFO, FileName) + 2 * sizeof(WCHAR);
@@ -401,8 +402,12 @@ static bool IsEmptyFolder(HANDLE folder)
         FILE_ID_BOTH_DIR_INFO first; // for its alignment
         BYTE bytes[1024];
     } entries;
-    while (
-        GetFileInformationByHandleEx(folder, FileIdBothDirectoryInfo, &entries, sizeof entries)) {
+    for (;;) {
+        memset(&entries, 0, sizeof entries); // so that a short answer never reads an earlier page
+        if (!GetFileInformationByHandleEx(folder, FileIdBothDirectoryInfo, &entries,
+                                          sizeof entries)) {
+            return GetLastError() == ERROR_NO_MORE_FILES;
+        }
         for (DWORD offset = 0, next = 1; next != 0; offset += next) {
             const FILE_ID_BOTH_DIR_INFO *entry = (FILE_ID_BOTH_DIR_INFO *)(entries.bytes + offset);
             if (offset + kDotsEnd > sizeof entries) {
@@ -411,12 +416,11 @@ static bool IsEmptyFolder(HANDLE folder)
             DWORD length = entry->FileNameLength / sizeof(WCHAR);
             next = entry->NextEntryOffset;
             if (length < 1 || length > 2 || entry->FileName[0] != L'.' ||
-                entry->FileName[length - 1] != L'.' || next > sizeof entries) {
+                entry->FileName[length - 1] != L'.' || next > sizeof entries || next % 8 != 0) {
                 return false;
             }
         }
     }
-    return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 // The object is removed through the handle it was checked by, which goes once that handle is
