@@ -27,6 +27,8 @@ const DWORD kFinalPathForms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_NT,
 typedef NTSTATUS(NTAPI *NtCreateFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
                                           PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
                                           ULONG, PVOID, ULONG);
+typedef NTSTATUS(NTAPI *NtQueryInformationFileCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                                    FILE_INFORMATION_CLASS);
 
 // The install folder and the desktop folder, each resolved once and held until the process ends,
 // so that every later path names the folder that was scanned, whatever a link on the way to it
@@ -41,7 +43,9 @@ struct PinnedFolder {
 static struct {
     PinnedFolder install;
     PinnedFolder desktop;
-    NtCreateFileCall ntCreateFile; // looked up when a folder is held, for the walks below it
+    // ntdll's, looked up when a folder is held, for holding it and for the walks below it
+    NtCreateFileCall ntCreateFile;
+    NtQueryInformationFileCall ntQueryInformationFile;
 } g_pinned;
 
 // The "A" calls see a name through the ANSI code page, which converts characters it lacks by
@@ -81,6 +85,22 @@ static HANDLE OpenFolder(const WCHAR *path)
                        FILE_FLAG_BACKUP_SEMANTICS, NULL);
 }
 
+// Wine names a handle by the path it was opened by: one opened inside another takes that one's
+// path, which a rename made from the Linux side (Windows refuses it while the folder is held) may
+// have pointed at another folder, whose final path the handle then reads as its own. The file
+// index, read with no access at all, is the folder's own. A file system may give none (0 for
+// every file, or a refusal); then the final path alone decides, as it does on Windows.
+static bool AreOtherFiles(HANDLE handle, HANDLE other)
+{
+    NtQueryInformationFileCall query = g_pinned.ntQueryInformationFile;
+    FILE_INTERNAL_INFORMATION index[2];
+    IO_STATUS_BLOCK status;
+    return query != NULL &&
+           query(handle, &status, &index[0], sizeof index[0], FileInternalInformation) >= 0 &&
+           query(other, &status, &index[1], sizeof index[1], FileInternalInformation) >= 0 &&
+           index[0].IndexNumber.QuadPart != index[1].IndexNumber.QuadPart;
+}
+
 // True when the path, links followed, opens the held folder itself.
 static bool LeadsTo(const WCHAR *path, const PinnedFolder &pinned)
 {
@@ -89,8 +109,8 @@ static bool LeadsTo(const WCHAR *path, const PinnedFolder &pinned)
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }
-    bool same =
-        ReadFinalPath(handle, pinned.form, finalPath) && wcscmp(finalPath, pinned.finalPath) == 0;
+    bool same = ReadFinalPath(handle, pinned.form, finalPath) &&
+                wcscmp(finalPath, pinned.finalPath) == 0 && !AreOtherFiles(handle, pinned.handle);
     CloseHandle(handle);
     return same;
 }
@@ -148,12 +168,14 @@ static void Unpin(PinnedFolder &pinned)
     memset(&pinned, 0, sizeof pinned);
 }
 
-// NtCreateFile, which opens a name inside an open folder, is ntdll's: every process has it
-// loaded, so it is looked up rather than imported.
-static void LookUpNtCreateFile()
+// NtCreateFile, which opens a name inside an open folder, and NtQueryInformationFile are ntdll's:
+// every process has it loaded, so they are looked up rather than imported.
+static void LookUpNtCalls()
 {
-    g_pinned.ntCreateFile = (NtCreateFileCall)(void (*)(void))GetProcAddress(
-        GetModuleHandleA("ntdll.dll"), "NtCreateFile");
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    g_pinned.ntCreateFile = (NtCreateFileCall)(void (*)(void))GetProcAddress(ntdll, "NtCreateFile");
+    g_pinned.ntQueryInformationFile =
+        (NtQueryInformationFileCall)(void (*)(void))GetProcAddress(ntdll, "NtQueryInformationFile");
 }
 
 // Holds the folder that handle is open on, named folder where it was opened, and writes the path
@@ -186,7 +208,7 @@ bool PlatformDesktopFolder(char (&path)[kPathSize])
         return false;
     }
     WCHAR folder[MAX_PATH];
-    LookUpNtCreateFile();
+    LookUpNtCalls();
     bool pinned = SHGetPathFromIDListW(desktop, folder) &&
                   Pin(g_pinned.desktop, OpenFolder(folder), folder, path);
     ILFree(desktop);
@@ -488,7 +510,7 @@ bool PlatformPinCurrentFolder(char (&path)[kPathSize])
     }
     memcpy(startPath, current.path.Buffer, length * sizeof(WCHAR));
     startPath[length] = L'\0';
-    LookUpNtCreateFile();
+    LookUpNtCalls();
     return Pin(g_pinned.install, OpenInside(current.handle, L"", 0, kHeldFolderAccess, true),
                startPath, path);
 }
