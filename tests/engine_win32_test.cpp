@@ -4,8 +4,13 @@
 #include <winternl.h>
 #include <stdio.h>
 #include <string.h>
+#include <wctype.h>
 
+#include <algorithm>
+#include <iterator>
+#include <map>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "engine.h"
@@ -470,20 +475,28 @@ typedef NTSTATUS(NTAPI *NtCreateFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUT
                                           ULONG, PVOID, ULONG);
 decltype(&GetProcAddress) g_realLookUp;
 NtCreateFileCall g_openStandIn;
-template <typename Call> struct Swept { // a call that the sweep below fails in turn
+template <typename Call> struct Swept { // a call that the sweeps below fail, lie or race in turn
     const char *name;
     intptr_t failure; // its answer when it fails
     Call real = nullptr;
 };
+typedef NTSTATUS(NTAPI *NtQueryInformationFileCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                                    FILE_INFORMATION_CLASS);
+NtQueryInformationFileCall g_queryStandIn;
 Swept<NtCreateFileCall> g_open = {"NtCreateFile", (LONG)0xC0000043}; // STATUS_SHARING_VIOLATION
+Swept<NtQueryInformationFileCall> g_query = {"NtQueryInformationFile", (LONG)0xC0000022};
 FARPROC WINAPI LookUpOpenStandIn(HMODULE module, LPCSTR name)
 {
     FARPROC found = g_realLookUp(module, name);
-    if (found == NULL || strcmp(name, "NtCreateFile") != 0) {
-        return found;
+    if (found != NULL && strcmp(name, "NtCreateFile") == 0) {
+        g_open.real = (NtCreateFileCall)(void (*)(void))found;
+        return (FARPROC)(void (*)(void))g_openStandIn;
     }
-    g_open.real = (NtCreateFileCall)(void (*)(void))found;
-    return (FARPROC)(void (*)(void))g_openStandIn;
+    if (found != NULL && g_queryStandIn && strcmp(name, "NtQueryInformationFile") == 0) {
+        g_query.real = (NtQueryInformationFileCall)(void (*)(void))found;
+        return (FARPROC)(void (*)(void))g_queryStandIn;
+    }
+    return found;
 }
 
 // Another program's oplock on one row, which Wine cannot show: the open answers as Windows does
@@ -519,24 +532,50 @@ TEST_F(EngineOnDisk, RowUnderAnOplockIsNotWaitedForAndStays)
     CloseHandle(row);
 }
 
-// Every call the platform makes to Windows fails in turn, answering as Windows does (access
-// denied, sharing violation or invalid parameter, by turns), while all the others go through.
-int g_callsMade, g_failingCall;
-const char *g_failedCall;
+// Every call the platform makes to Windows fails, lies or is raced in turn, while all the others
+// go through: the k-th call fails as Windows does (access denied, sharing violation or invalid
+// parameter, by turns), or answers with a success the program must not take at its word, or goes
+// through just after a standard user has moved something from the Linux side.
+enum Sweep { kFail, kLie, kRace };
+Sweep g_sweep;
+int g_callsMade, g_turn, g_variant, g_lie = -1, g_lies, g_fileDispositions;
+std::vector<int> g_liesAt; // how many lies each call of a run could tell
+const char *g_turnCall, *g_told;
 bool g_counting;
-template <auto &swept, typename = decltype(swept.real)> struct InTurn;
-template <auto &swept, typename Result, typename... Arguments>
-struct InTurn<swept, Result(WINAPI *)(Arguments...)> {
+const char *g_move;
+std::string g_movedIn, g_brokenMeanwhile, g_mustStay; // g_mustStay: where a lie was told of
+std::vector<std::string> g_acceptedOnly; // files whose deletion Wine accepted and will not make
+std::map<HANDLE, int> g_openedAt;        // the call that opened each handle
+std::wstring g_reparsed;                 // a plain path that GetFullPathNameW was made to change
+bool MoveOnLinux(const char *move, const std::string &install);
+template <auto &swept, auto standIn = nullptr, typename = decltype(swept.real)> struct InTurn;
+template <auto &swept, auto standIn, typename Result, typename... Arguments>
+struct InTurn<swept, standIn, Result(WINAPI *)(Arguments...)> {
     static Result WINAPI Call(Arguments... arguments)
     {
-        if (!g_counting || ++g_callsMade != g_failingCall) {
-            return swept.real(arguments...);
+        bool turn = g_counting && ++g_callsMade == g_turn;
+        g_turnCall = turn ? swept.name : g_turnCall;
+        if (turn && g_sweep == kFail) {
+            const DWORD answers[] = {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION,
+                                     ERROR_INVALID_PARAMETER};
+            SetLastError(answers[g_turn % 3]);
+            return (Result)swept.failure;
         }
-        const DWORD answers[] = {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION,
-                                 ERROR_INVALID_PARAMETER};
-        g_failedCall = swept.name;
-        SetLastError(answers[g_failingCall % 3]);
-        return (Result)swept.failure;
+        if (turn && g_sweep == kRace && !MoveOnLinux(g_move, g_movedIn)) {
+            g_brokenMeanwhile = std::string("the mover did not make the move ") + g_move;
+        }
+        g_lie = turn && g_sweep == kLie ? g_variant : -1;
+        g_lies = 0;
+        Result answer;
+        if constexpr (std::is_null_pointer_v<decltype(standIn)>) {
+            answer = swept.real(arguments...);
+        } else {
+            answer = standIn(arguments...);
+        }
+        if (g_counting && g_turn == 0) {
+            g_liesAt.push_back(g_lies);
+        }
+        return answer;
     }
     ImportPatch patch{swept.name, &Call, swept.real};
 };
@@ -554,39 +593,239 @@ Swept<decltype(&SHGetPathFromIDListW)> g_desktopPath = {"SHGetPathFromIDListW", 
 Swept<decltype(&GetModuleHandleA)> g_module = {"GetModuleHandleA", 0};
 Swept<decltype(&GetProcAddress)> g_lookUp = {"GetProcAddress", 0};
 
-// What a run must keep to, whatever failed; "" when it did.
+std::string FinalPathOf(HANDLE handle)
+{
+    char path[MAX_PATH];
+    DWORD length = GetFinalPathNameByHandleA(handle, path, sizeof path, 0);
+    return length > 0 && length < sizeof path ? path : "?";
+}
+
+// The lies, each told only as the k-th call's answer (g_lie, -1 for the truth); each stand-in
+// says how many it could tell there (g_lies) and names the one it told.
+NTSTATUS NTAPI OpenInTurn(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
+                          PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG attributes,
+                          ULONG sharing, ULONG disposition, ULONG options, PVOID ea, ULONG eaLength)
+{
+    NTSTATUS opened = g_open.real(handle, access, object, status, size, attributes, sharing,
+                                  disposition, options, ea, eaLength);
+    g_openedAt[opened >= 0 ? *handle : NULL] = g_callsMade;
+    g_lies = 1;
+    if (g_lie != 0 || opened != 0) {
+        return opened;
+    }
+    g_told = "an oplock break in progress, with a handle";
+    g_mustStay = access & DELETE ? FinalPathOf(*handle) : "";
+    return 0x108; // STATUS_OPLOCK_BREAK_IN_PROGRESS, a success
+}
+
+// A folder listing: one entry more than there is; after a good page, an error other than the
+// end; a success that writes only the first entry; an entry at an offset not a multiple of 8.
+BOOL WINAPI ListingInTurn(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
+{
+    union {
+        FILE_ID_BOTH_DIR_INFO first;
+        BYTE bytes[1024];
+    } page;
+    g_lies = kind == FileIdBothDirectoryInfo ? 4 : 0;
+    if (g_lie < 0 || g_lies == 0 || size != sizeof page) {
+        return g_information.real(file, kind, info, size);
+    }
+    BOOL answered = g_information.real(file, kind, page.bytes, size);
+    if (g_lie == 1 ? answered || GetLastError() != ERROR_NO_MORE_FILES : !answered) {
+        memcpy(info, page.bytes, size); // nothing to lie about
+        return answered;
+    }
+    const char *const lies[] = {"one entry more", "an error after a good page", "a short page",
+                                "a misaligned entry"};
+    g_told = lies[g_lie];
+    g_mustStay = FinalPathOf(file);
+    DWORD first = offsetof(FILE_ID_BOTH_DIR_INFO, FileName) + page.first.FileNameLength;
+    DWORD second = page.first.NextEntryOffset;
+    if (g_lie == 0) { // the first entry once more, as "~", before itself
+        DWORD step = (first + 7) & ~7u;
+        memmove(page.bytes + step, page.bytes, sizeof page - step);
+        page.first.NextEntryOffset = step;
+        page.first.FileName[0] = L'~';
+    } else if (g_lie == 3 && second != 0) { // the second entry 4 bytes on, and the last
+        memmove(page.bytes + second + 4, page.bytes + second, sizeof page - second - 4);
+        memset(page.bytes + second + 4, 0, sizeof(DWORD));
+        page.first.NextEntryOffset += 4;
+    }
+    memcpy(info, page.bytes, g_lie == 2 ? first : size);
+    SetLastError(ERROR_UNEXP_NET_ERR);
+    return g_lie != 1;
+}
+
+// A final path that differs from the true one only by a trailing dot or space, or in case.
+DWORD WINAPI FinalPathInTurn(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
+{
+    DWORD length = g_finalPath.real(file, path, size, flags);
+    WCHAR *name = wcsrchr(path, L'\\');
+    g_lies = 3;
+    if (g_lie < 0 || length == 0 || length + 1 >= size || !name || !iswalpha(name[1])) {
+        return length;
+    }
+    const char *const lies[] = {"a trailing dot", "a trailing space", "another case"};
+    g_told = lies[g_lie];
+    if (g_lie == 2) {
+        name[1] ^= 0x20; // the other case of a letter
+        return length;
+    }
+    path[length++] = g_lie == 0 ? L'.' : L' ';
+    path[length] = L'\0';
+    return length;
+}
+
+// Win32 parsing that would change a path: it answers the path without its last character.
+DWORD WINAPI FullPathInTurn(LPCWSTR path, DWORD size, LPWSTR full, LPWSTR *part)
+{
+    DWORD length = g_fullPath.real(path, size, full, part);
+    g_lies = 1;
+    if (g_lie == 0 && length > 3 && length < size) {
+        g_told = "another path";
+        g_reparsed = path;
+        full[--length] = L'\0';
+    }
+    return length;
+}
+
+// Whatever a file system would do, no folder is asked to go while it lists anything but "." and
+// "..", from the start, through the handle asked. Each file disposition that succeeds is counted
+// for the report to be held to. Wine deletes by the path a file was opened by, and only while it
+// leads to that file: a folder above renamed from the Linux side (Windows refuses while the
+// program holds it) between a file's open and its deletion has Wine accept the deletion and make
+// none, which is noted.
+BOOL WINAPI DispositionWatched(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
+{
+    union {
+        FILE_ID_BOTH_DIR_INFO first;
+        BYTE bytes[4096];
+    } page;
+    BY_HANDLE_FILE_INFORMATION about, byName = {};
+    bool folder = GetFileInformationByHandle(file, &about) &&
+                  (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    for (auto listing = FileIdBothDirectoryRestartInfo;
+         folder && g_information.real(file, listing, &page, sizeof page);
+         listing = FileIdBothDirectoryInfo) {
+        for (DWORD at = 0, next = 1; next != 0; at += next) {
+            auto *entry = (FILE_ID_BOTH_DIR_INFO *)(page.bytes + at);
+            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(WCHAR));
+            next = entry->NextEntryOffset;
+            if (name != L"." && name != L".." && g_brokenMeanwhile.empty()) {
+                g_brokenMeanwhile = FinalPathOf(file) + " asked to go while it lists " +
+                                    std::string(name.begin(), name.end());
+            }
+        }
+    }
+    BOOL done = g_disposition.real(file, kind, info, size);
+    bool raced = g_sweep == kRace && g_openedAt[file] < g_turn && g_turn <= g_callsMade;
+    std::string path = done && !folder && raced ? FinalPathOf(file) : "";
+    HANDLE byPath = CreateFileA(path.c_str(), 0, 7, NULL, OPEN_EXISTING, 0, NULL);
+    if (!path.empty() && (!GetFileInformationByHandle(byPath, &byName) ||
+                          byName.nFileIndexLow != about.nFileIndexLow ||
+                          byName.nFileIndexHigh != about.nFileIndexHigh)) {
+        g_acceptedOnly.push_back(path.substr(path.rfind('\\') + 1));
+    }
+    CloseHandle(byPath);
+    g_fileDispositions += done && !folder;
+    return done;
+}
+
+// A standard user's moves, each made from the Linux side just before the k-th call; "@" stands
+// for the install folder, "#" for the desktop shortcut. A file is replaced only while it is there.
+const char *const kMoves[] = {
+    "mv @/Maps @/Maps.away && ln -s ../sibling/Maps @/Maps",
+    "! test -f @/System/Kessamar.ini || ln -sf ../../outside.kx @/System/Kessamar.ini",
+    "mv @ @.away && ln -s sibling @", "echo new >@/Maps/Dropped.kx && echo new >@/Save/Slot2.ksav",
+    "! test -f # || ln -sf \"$PWD/outside.kx\" #"};
+enum { kMapsRelinked, kRowRelinked, kInstallRelinked, kFilesDropped, kShortcutRelinked };
+std::string g_moverFolder, g_desktopOnLinux;
+
+// Has the mover make a move in the sweep's folder, and waits until it has.
+bool MoveOnLinux(const char *move, const std::string &install)
+{
+    std::string command = move, request = g_moverFolder + "\\move";
+    for (size_t at; (at = command.find_first_of("@#")) != std::string::npos;) {
+        command.replace(at, 1, command[at] == '@' ? install : "'" + g_desktopOnLinux + "'");
+    }
+    bool counting = g_counting;
+    g_counting = false;
+    PutFile(request + ".new", command);
+    MoveFileA((request + ".new").c_str(), request.c_str());
+    for (DWORD start = GetTickCount(); Exists(request) && GetTickCount() - start < 10000;) {
+        Sleep(1);
+    }
+    g_counting = counting;
+    return !Exists(request) && !Exists(request + ".failed");
+}
+
+// What a run must keep to, whatever failed, lied or moved; "" when it did.
 std::string BrokenPromise(const std::string &install, const std::string &sibling,
                           const UninstallReport &report)
 {
+    bool raced = g_sweep == kRace && g_turn > 0;
+    // Where the add-on's files are now: the held folder follows a rename.
+    std::string place = install + (raced && g_variant == kInstallRelinked ? ".away" : "");
+    auto at = [&](std::string file) {
+        if (raced && g_variant == kMapsRelinked && file.compare(0, 4, "Maps") == 0) {
+            file.insert(4, ".away");
+        }
+        return place + "\\" + file;
+    };
+    if (!g_brokenMeanwhile.empty()) {
+        return g_brokenMeanwhile;
+    }
     int gone = !Exists(DesktopShortcut()), deleted = 0, found = 0;
-    std::vector<std::string> layout = {install, DesktopShortcut()};
+    std::vector<std::string> layout = {place, DesktopShortcut()};
     for (int row = 0; row < kRowCount; ++row) {
-        layout.push_back(install + "\\" + kInstalledFiles[row]);
+        layout.push_back(at(kInstalledFiles[row]));
         gone += !Exists(layout.back());
-        if (g_uninstall.found[row] && Exists(layout.back()) && strstr(report.statusText, "e.")) {
+        std::string name = layout.back().substr(layout.back().rfind('\\') + 1);
+        if (g_uninstall.found[row] && Exists(layout.back()) && strstr(report.statusText, "e.") &&
+            std::count(g_acceptedOnly.begin(), g_acceptedOnly.end(), name) == 0) {
             return std::string("\"complete\" with ") + kInstalledFiles[row] + " there";
         }
     }
     sscanf(report.statusText, "Uninstallation complete. %d", &deleted);
+    found = deleted;
     sscanf(report.statusText, "Uninstallation incomplete: %d of %d", &deleted, &found);
-    if (deleted != gone) {
-        return std::string(report.statusText) + ", " + std::to_string(gone) + " gone from disk";
+    if (deleted != g_fileDispositions || (!raced && deleted != gone)) {
+        return std::string(report.statusText) + ", " + std::to_string(g_fileDispositions) +
+               " deletions succeeded, " + std::to_string(gone) + " gone from disk";
+    }
+    // Every row is there when scanned, and a lie only ever makes the program hold no folder.
+    int scanned = (g_uninstall.installFolder[0] ? kRowCount : 0) + g_uninstall.desktopShortcutFound;
+    if (g_sweep == kLie && found > 0 && found != scanned) {
+        return std::string(report.statusText) + ", " + std::to_string(scanned) + " found";
+    }
+    std::string reparsed(g_reparsed.begin(), g_reparsed.end()); // ASCII past the temporary folder
+    if (!reparsed.empty() && (g_uninstall.installFolder == reparsed ||
+                              g_uninstall.desktopShortcutPath == reparsed + "\\Kessamar.lnk")) {
+        return "the path " + reparsed + " is used, which Win32 parsing changes";
     }
     bool foldersLeft = false;
     for (const char *added : kAddOnFolders) {
-        layout.push_back(install + "\\" + added);
+        layout.push_back(at(added));
         foldersLeft = foldersLeft || (Exists(layout.back()) && strcmp(added, "Save") != 0);
     }
-    const char *folderText = foldersLeft                  ? kFoldersLeft
-                             : Exists(install + "\\Save") ? "Savegame folder was not deleted"
-                                                          : kNoSavegames;
+    const char *folderText = foldersLeft          ? kFoldersLeft
+                             : Exists(at("Save")) ? "Savegame folder was not deleted"
+                                                  : kNoSavegames;
     if (strcmp(report.folderText, folderText) != 0) {
         return std::string(report.folderText) + ", but on disk: " + folderText;
     }
-    for (const std::string &kept : {install + "\\Save\\Slot1.ksav", install + "\\Maps\\Game.kx",
-                                    install + "\\Readme.txt", sibling + "\\Maps\\KSMenu.kx"}) {
-        if (!Exists(kept)) {
-            return kept + " is gone";
+    std::vector<std::string> kept = {at("Save\\Slot1.ksav"),       at("Maps\\Game.kx"),
+                                     place + "\\Readme.txt",       sibling + "\\Save\\Slot1.ksav",
+                                     sibling + "\\..\\outside.kx", g_mustStay};
+    for (const char *file : kInstalledFiles) {
+        kept.push_back(sibling + "\\" + file);
+    }
+    if (raced && g_variant == kFilesDropped) {
+        kept.insert(kept.end(), {at("Maps\\Dropped.kx"), at("Save\\Slot2.ksav")});
+    }
+    for (const std::string &file : kept) {
+        if (!file.empty() && !Exists(file)) {
+            return file + " is gone";
         }
     }
     for (const std::string &path : layout) { // any handle left would refuse sharing
@@ -600,46 +839,96 @@ std::string BrokenPromise(const std::string &install, const std::string &sibling
     return "";
 }
 
-// A typical installation, with a savegame, a map of the game's own and a sibling folder holding
-// files of the rows' names, held, scanned and removed again and again, each call failing in turn.
-TEST_F(EngineOnDisk, EveryCallFailingInTurnKeepsEveryPromise)
+// A typical installation, with a savegame, a map of the game's own, a sibling folder holding
+// files of the rows' names and a file outside both, held, scanned and removed again and again,
+// with each call in turn failing, lying or raced.
+void SweepEveryCall(const std::string &folder, Sweep sweep)
 {
-    std::string sibling = At("sibling");
+    std::string sibling = folder + "\\sibling";
     LayOutInstallation(sibling, kEveryRow, true, true);
-    std::tuple<InTurn<g_createFile>, InTurn<g_finalPath>, InTurn<g_information>,
-               InTurn<g_disposition>, InTurn<g_compare>, InTurn<g_toAnsi>, InTurn<g_fromAnsi>,
-               InTurn<g_fullPath>, InTurn<g_exists>, InTurn<g_desktop>, InTurn<g_desktopPath>,
-               InTurn<g_module>, InTurn<g_lookUp>>
+    PutFile(folder + "\\outside.kx", "outside");
+    auto unixName = (char *(CDECL *)(LPCWSTR))(void (*)(void))GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    std::string shortcut = DesktopShortcut();
+    std::wstring desktop(shortcut.begin(), shortcut.end());
+    g_desktopOnLinux = unixName ? unixName(desktop.c_str()) : "";
+    g_moverFolder = folder;
+    ASSERT_TRUE(sweep != kRace || StartOnLinux(folder, "exec /usr/bin/python3 '" KESSAMAR_MOVER
+                                                       "' . >/dev/null 2>&1"));
+    std::tuple<InTurn<g_createFile>, InTurn<g_finalPath, FinalPathInTurn>,
+               InTurn<g_information, ListingInTurn>, InTurn<g_disposition, DispositionWatched>,
+               InTurn<g_compare>, InTurn<g_toAnsi>, InTurn<g_fromAnsi>,
+               InTurn<g_fullPath, FullPathInTurn>, InTurn<g_exists>, InTurn<g_desktop>,
+               InTurn<g_desktopPath>, InTurn<g_module>, InTurn<g_lookUp>>
         everyCall;
-    g_openStandIn = &InTurn<g_open>::Call;
+    g_openStandIn = &InTurn<g_open, OpenInTurn>::Call;
+    g_queryStandIn = &InTurn<g_query>::Call;
     ImportPatch lookUp("GetProcAddress", &LookUpOpenStandIn, g_realLookUp);
-    int calls = 0, held = 0;
+    g_liesAt.clear();
+    int calls = 0, runs = 0, held = 0;
     std::string broken;
     for (int k = 0; k <= calls && broken.empty(); ++k) { // nothing fails the first time
-        std::string install = At(("install" + std::to_string(k)).c_str());
-        LayOutInstallation(install, kEveryRow, true, true);
-        PutFile(install + "\\Maps\\Game.kx");
-        PutFile(DesktopShortcut());
-        ResetUninstallState();
-        SetCurrentDirectoryA(install.c_str());
-        g_callsMade = 0, g_failingCall = k, g_failedCall = "none", g_counting = true;
-        PlatformPinCurrentFolder(g_uninstall.installFolder);
-        ScanInstallation();
-        UninstallReport report = RunUninstall(g_uninstall.desktopShortcutFound);
-        g_counting = false;
-        PlatformUnpinFolders();
-        SetCurrentDirectoryA(folder.c_str());
-        calls = k == 0 ? g_callsMade : calls;
-        broken = BrokenPromise(install, sibling, report);
-        if (k == 0 && strcmp(report.statusText, "Uninstallation complete. 16 files deleted")) {
-            broken = std::string("with no call failing: ") + report.statusText;
+        int variants = k == 0 || sweep == kFail ? 1
+                       : sweep == kLie          ? g_liesAt[k - 1]
+                                                : (int)std::size(kMoves);
+        for (g_variant = 0; g_variant < variants && broken.empty(); ++g_variant) {
+            std::string name = "install" + std::to_string(runs);
+            std::string install = folder + "\\" + name;
+            LayOutInstallation(install, kEveryRow, true, true);
+            PutFile(install + "\\Maps\\Game.kx");
+            PutFile(DesktopShortcut());
+            ResetUninstallState();
+            SetCurrentDirectoryA(install.c_str());
+            g_sweep = sweep, g_turn = k, g_callsMade = 0, g_turnCall = g_told = "none";
+            g_move = kMoves[sweep == kRace ? g_variant : 0], g_movedIn = name;
+            g_brokenMeanwhile.clear(), g_mustStay.clear(), g_reparsed.clear();
+            g_acceptedOnly.clear();
+            g_fileDispositions = 0, g_counting = true;
+            PlatformPinCurrentFolder(g_uninstall.installFolder);
+            ScanInstallation();
+            UninstallReport report = RunUninstall(g_uninstall.desktopShortcutFound);
+            g_counting = false;
+            PlatformUnpinFolders();
+            SetCurrentDirectoryA(folder.c_str());
+            calls = k == 0 ? g_callsMade : calls;
+            broken = BrokenPromise(install, sibling, report);
+            if (k == 0 && strcmp(report.statusText, "Uninstallation complete. 16 files deleted")) {
+                broken = std::string("with nothing in the way: ") + report.statusText;
+            }
+            runs += k > 0;
+            held += k > 0 && broken.empty();
+            if (sweep != kRace) {
+                RemoveTree(install);
+            } else if (!MoveOnLinux("rm -rf @ @.away #", name)) {
+                broken = "the mover did not clean up after " + name;
+            }
         }
-        held += k > 0 && broken.empty();
-        RemoveTree(install);
     }
-    printf("%d calls failed in turn: %d held\n", calls, held);
+    g_queryStandIn = nullptr;
+    const char *const done[] = {"calls failed", "lies told", "moves raced"};
+    printf("%d %s in turn: %d held\n", runs, done[sweep], held);
+    if (sweep == kRace) {
+        MoveOnLinux("exit", "");
+    }
     EXPECT_GT(calls, 100);
-    EXPECT_EQ(broken, "") << "call " << g_failingCall << " (" << g_failedCall << ")";
+    EXPECT_EQ(broken, "") << "call " << g_turn << " (" << g_turnCall << ")"
+                          << (sweep == kLie ? std::string(" told ") + g_told : "")
+                          << (sweep == kRace ? std::string(" raced by ") + g_move : "");
+}
+
+TEST_F(EngineOnDisk, EveryCallFailingInTurnKeepsEveryPromise)
+{
+    SweepEveryCall(folder, kFail);
+}
+
+TEST_F(EngineOnDisk, EveryCallLyingInTurnKeepsEveryPromise)
+{
+    SweepEveryCall(folder, kLie);
+}
+
+TEST_F(EngineOnDisk, EveryCallRacedInTurnKeepsEveryPromise)
+{
+    SweepEveryCall(folder, kRace);
 }
 
 } // namespace
