@@ -140,6 +140,9 @@ def check_manifest(data):
     except ElementTree.ParseError as error:
         check(False, f'manifest: {error}')
         return
+    # Windows documents where elements go, not where its parser takes a comment: nothing but the
+    # XML declaration comes before <assembly>, as in Microsoft's own samples.
+    check(data.split(b'?>', 1)[-1].lstrip().startswith(b'<assembly '), 'text before <assembly>')
     found = manifest_elements(root)
     for number, (want, got) in enumerate(zip_longest(EXPECTED_MANIFEST, found), 1):
         if want != got:
