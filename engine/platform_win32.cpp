@@ -1,4 +1,24 @@
 // The engine's platform operations, and the shell's install folder, on the real Win32 API.
+//
+// An elevated program that deletes in a folder standard users can write to. What it stands
+// against, and the rule that answers each:
+// - Links and junctions on the way: below a held folder nothing is opened by a path; each name is
+//   opened inside the open folder above it, not following a link, and checked through its handle
+//   before the next (a folder must not be a link; its final path is its folder's plus its name).
+// - A folder renamed or relinked meanwhile: the install folder (by the handle Windows opened when
+//   the process started) and the desktop are held from the start without delete sharing, and a
+//   path stands for one only if it opens that very folder.
+// - Names the code page reads by best fit: a path for the "A" calls is used only where it reads
+//   back exactly; final paths are compared in UTF-16. Where Win32 parsing would change a path (a
+//   trailing dot or space), its verbatim form is used.
+// - Volumes that answer differently: FAT and exFAT have no reparse tags and no POSIX deletion,
+//   shares may refuse normalised names, RAM disks have no DOS name, and WebDAV or a user-mode file
+//   system may remove a folder that is not empty or list it short: a folder goes only when seen
+//   empty, as far as its listing was written, through the handle that removes it.
+// - Oplocks: no open waits for another program to give one up; that file or folder stays.
+// - Files planted beside the exe: this file loads no library; it looks up only ntdll's calls,
+//   which every process has loaded (the exe's own manifest and WinMain's library search do the
+//   rest).
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <shlobj.h>
