@@ -102,6 +102,13 @@ TEST_F(EngineOnDisk, FullInstallationGoesAndTheSavegameStays)
     EXPECT_EQ(g_uninstall.foundCount, 15);
     EXPECT_TRUE(g_uninstall.desktopShortcutFound);
     EXPECT_EQ(g_uninstall.desktopShortcutPath, DesktopShortcut());
+    std::string desktop = DesktopShortcut().substr(0, DesktopShortcut().rfind('\\'));
+    for (const std::string &held : {folder, desktop}) { // an open to rename or delete it is refused
+        HANDLE renaming = CreateFileA(held.c_str(), DELETE, 7, NULL, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        EXPECT_EQ(renaming, INVALID_HANDLE_VALUE) << held << " is not held";
+        CloseHandle(renaming);
+    }
 
     UninstallReport report = RunUninstall(true);
     EXPECT_STREQ(report.statusText, "Uninstallation complete. 16 files deleted");
@@ -307,41 +314,52 @@ TEST_F(EngineOnDisk, FolderStartedInIsHeldWhereverItsLinkPointsLater)
 }
 
 // FAT32 and exFAT fail the reparse tag query with ERROR_INVALID_PARAMETER, as this stand-in does;
-// for the folder named here it also says "reparse point", so that the tag would be needed.
+// for the folder named here it also says "reparse point", so that the tag would be needed, and on
+// NTFS answers the tag given: a junction's, or a deduplicated folder's, which is no link.
 decltype(&GetFileInformationByHandleEx) g_realInformation;
 const char *g_taggedFolder = "";
+DWORD g_tag;
 BOOL WINAPI InformationAsOnFat(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
 {
     char path[1024];
+    bool tagged = *g_taggedFolder &&
+                  GetFinalPathNameByHandleA(file, path, sizeof path, 0) < sizeof path &&
+                  strcmp(strrchr(path, '\\') + 1, g_taggedFolder) == 0;
     if (kind == FileAttributeTagInfo) {
+        *(FILE_ATTRIBUTE_TAG_INFO *)info = {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT,
+                                            g_tag};
         SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return tagged && g_tag;
     }
     BOOL answered = g_realInformation(file, kind, info, size);
-    if (answered && kind == FileBasicInfo && *g_taggedFolder &&
-        GetFinalPathNameByHandleA(file, path, sizeof path, 0) < sizeof path &&
-        strcmp(strrchr(path, '\\') + 1, g_taggedFolder) == 0) {
+    if (answered && kind == FileBasicInfo && tagged) {
         ((FILE_BASIC_INFO *)info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     }
     return answered;
 }
 
-TEST_F(EngineOnDisk, EverythingGoesOnFatButAFolderWithAnUnreadableTag)
+TEST_F(EngineOnDisk, EverythingGoesButAFolderWhoseTagIsALinkOrUnreadable)
 {
     ImportPatch patch("GetFileInformationByHandleEx", &InformationAsOnFat, g_realInformation);
     ASSERT_TRUE(patch.slot);
+    const char kNineOfFifteen[] = "Uninstallation incomplete: 9 of 15 found files deleted";
     const struct {
-        const char *tagged, *status, *folders;
-    } cases[] = {{"", "Uninstallation complete. 15 files deleted", kNoSavegames},
-                 {"Maps", "Uninstallation incomplete: 9 of 15 found files deleted", kFoldersLeft}};
+        const char *tagged;
+        DWORD tag;
+        const char *status, *folders;
+    } cases[] = {
+        {"", 0, "Uninstallation complete. 15 files deleted", kNoSavegames},
+        {"Maps", 0, kNineOfFifteen, kFoldersLeft},
+        {"Maps", IO_REPARSE_TAG_MOUNT_POINT, kNineOfFifteen, kFoldersLeft},
+        {"Maps", IO_REPARSE_TAG_DEDUP, "Uninstallation complete. 15 files deleted", kNoSavegames}};
     for (const auto &fat : cases) {
-        std::string install = At(*fat.tagged ? "tagged" : "plain");
-        g_taggedFolder = fat.tagged;
+        std::string install = At(std::to_string(&fat - cases).c_str());
+        g_taggedFolder = fat.tagged, g_tag = fat.tag;
         UninstallReport report = UninstallAt(install);
         g_taggedFolder = "";
-        EXPECT_STREQ(report.statusText, fat.status) << fat.tagged;
-        EXPECT_STREQ(report.folderText, fat.folders) << fat.tagged;
-        EXPECT_EQ(Exists(install + "\\Maps\\KSMenu.kx"), *fat.tagged != 0);
+        EXPECT_STREQ(report.statusText, fat.status) << fat.tagged << fat.tag;
+        EXPECT_STREQ(report.folderText, fat.folders) << fat.tagged << fat.tag;
+        EXPECT_EQ(Exists(install + "\\Maps\\KSMenu.kx"), fat.folders == kFoldersLeft);
     }
 }
 
@@ -609,6 +627,11 @@ NTSTATUS NTAPI OpenInTurn(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES
     NTSTATUS opened = g_open.real(handle, access, object, status, size, attributes, sharing,
                                   disposition, options, ea, eaLength);
     g_openedAt[opened >= 0 ? *handle : NULL] = g_callsMade;
+    const ULONG kNeverFollowNorWait = FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED;
+    if ((options & kNeverFollowNorWait) != kNeverFollowNorWait && g_brokenMeanwhile.empty()) {
+        g_brokenMeanwhile =
+            "an open that follows a link or waits for an oplock"; // Wine shows neither
+    }
     g_lies = 1;
     if (g_lie != 0 || opened != 0) {
         return opened;
