@@ -895,7 +895,8 @@ void SweepEveryCall(const std::string &folder, Sweep sweep)
                        : sweep == kLie          ? g_liesAt[k - 1]
                                                 : (int)std::size(kMoves);
         for (g_variant = 0; g_variant < variants && broken.empty(); ++g_variant) {
-            std::string name = "install" + std::to_string(runs);
+            char name[8]; // as long as "sibling": only a step's whole final path tells them apart
+            snprintf(name, sizeof name, "run%04d", runs);
             std::string install = folder + "\\" + name;
             LayOutInstallation(install, kEveryRow, true, true);
             PutFile(install + "\\Maps\\Game.kx");
@@ -923,7 +924,7 @@ void SweepEveryCall(const std::string &folder, Sweep sweep)
             if (sweep != kRace) {
                 RemoveTree(install);
             } else if (!MoveOnLinux("rm -rf @ @.away #", name)) {
-                broken = "the mover did not clean up after " + name;
+                broken = std::string("the mover did not clean up after ") + name;
             }
         }
     }
