@@ -108,17 +108,23 @@ static HANDLE OpenFolder(const WCHAR *path)
 // Wine names a handle by the path it was opened by: one opened inside another takes that one's
 // path, which a rename made from the Linux side (Windows refuses it while the folder is held) may
 // have pointed at another folder, whose final path the handle then reads as its own. The file
-// index, read with no access at all, is the folder's own. A file system may give none (0 for
-// every file, or a refusal); then the final path alone decides, as it does on Windows.
+// index, read with no access at all, is the folder's own. A file system may give none: it answers
+// 0 (which must be ignored, MS-FSCC 2.4.22) or -1, refuses, or writes nothing; then the final path
+// alone decides, as it does on Windows.
 static bool AreOtherFiles(HANDLE handle, HANDLE other)
 {
     NtQueryInformationFileCall query = g_pinned.ntQueryInformationFile;
-    FILE_INTERNAL_INFORMATION index[2];
+    HANDLE handles[] = {handle, other};
+    alignas(8) LONGLONG index[2] = {0, 0}; // the record's own alignment
     IO_STATUS_BLOCK status;
-    return query != NULL &&
-           query(handle, &status, &index[0], sizeof index[0], FileInternalInformation) >= 0 &&
-           query(other, &status, &index[1], sizeof index[1], FileInternalInformation) >= 0 &&
-           index[0].IndexNumber.QuadPart != index[1].IndexNumber.QuadPart;
+    for (int i = 0; i < 2; ++i) {
+        if (query == NULL ||
+            query(handles[i], &status, &index[i], sizeof index[i], FileInternalInformation) < 0 ||
+            index[i] == 0 || index[i] == -1) {
+            return false;
+        }
+    }
+    return index[0] != index[1];
 }
 
 // True when the path, links followed, opens the held folder itself.
