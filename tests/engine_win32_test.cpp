@@ -313,6 +313,14 @@ TEST_F(EngineOnDisk, FolderStartedInIsHeldWhereverItsLinkPointsLater)
     EXPECT_TRUE(WaitFor([&] { return !Exists(At("library")); }));
 }
 
+// The path a handle is open on, as Win32 reads it; "?" when it cannot be read.
+std::string FinalPathOf(HANDLE handle)
+{
+    char path[MAX_PATH];
+    DWORD length = GetFinalPathNameByHandleA(handle, path, sizeof path, 0);
+    return length > 0 && length < sizeof path ? path : "?";
+}
+
 // FAT32 and exFAT fail the reparse tag query with ERROR_INVALID_PARAMETER, as this stand-in does;
 // for the folder named here it also says "reparse point", so that the tag would be needed, and on
 // NTFS answers the tag given: a junction's, or a deduplicated folder's, which is no link.
@@ -321,10 +329,9 @@ const char *g_taggedFolder = "";
 DWORD g_tag;
 BOOL WINAPI InformationAsOnFat(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
 {
-    char path[1024];
-    bool tagged = *g_taggedFolder &&
-                  GetFinalPathNameByHandleA(file, path, sizeof path, 0) < sizeof path &&
-                  strcmp(strrchr(path, '\\') + 1, g_taggedFolder) == 0;
+    std::string path =
+        kind == FileAttributeTagInfo || kind == FileBasicInfo ? FinalPathOf(file) : "";
+    bool tagged = *g_taggedFolder && path.substr(path.rfind('\\') + 1) == g_taggedFolder;
     if (kind == FileAttributeTagInfo) {
         *(FILE_ATTRIBUTE_TAG_INFO *)info = {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT,
                                             g_tag};
@@ -373,9 +380,9 @@ std::vector<std::string> g_foldersGoingWhole;
 BOOL WINAPI DispositionAsOnWindows10(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
                                      DWORD size)
 {
-    char path[MAX_PATH];
-    DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, 0);
-    if (length < sizeof path && GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) {
+    std::string path = FinalPathOf(file);
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         g_foldersGoingWhole.push_back(path);
     }
     if (kind != 21) { // FileDispositionInfoEx
@@ -611,13 +618,6 @@ Swept<decltype(&SHGetPathFromIDListW)> g_desktopPath = {"SHGetPathFromIDListW", 
 Swept<decltype(&GetModuleHandleA)> g_module = {"GetModuleHandleA", 0};
 Swept<decltype(&GetProcAddress)> g_lookUp = {"GetProcAddress", 0};
 
-std::string FinalPathOf(HANDLE handle)
-{
-    char path[MAX_PATH];
-    DWORD length = GetFinalPathNameByHandleA(handle, path, sizeof path, 0);
-    return length > 0 && length < sizeof path ? path : "?";
-}
-
 // The lies, each told only as the k-th call's answer (g_lie, -1 for the truth); each stand-in
 // says how many it could tell there (g_lies) and names the one it told.
 NTSTATUS NTAPI OpenInTurn(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
@@ -742,14 +742,16 @@ BOOL WINAPI DispositionWatched(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVO
     }
     BOOL done = g_disposition.real(file, kind, info, size);
     bool raced = g_sweep == kRace && g_openedAt[file] < g_turn && g_turn <= g_callsMade;
-    std::string path = done && !folder && raced ? FinalPathOf(file) : "";
-    HANDLE byPath = CreateFileA(path.c_str(), 0, 7, NULL, OPEN_EXISTING, 0, NULL);
-    if (!path.empty() && (!GetFileInformationByHandle(byPath, &byName) ||
-                          byName.nFileIndexLow != about.nFileIndexLow ||
-                          byName.nFileIndexHigh != about.nFileIndexHigh)) {
-        g_acceptedOnly.push_back(path.substr(path.rfind('\\') + 1));
+    if (done && !folder && raced) { // does the path it was opened by still lead to it?
+        std::string path = FinalPathOf(file);
+        HANDLE byPath = CreateFileA(path.c_str(), 0, 7, NULL, OPEN_EXISTING, 0, NULL);
+        if (!GetFileInformationByHandle(byPath, &byName) ||
+            byName.nFileIndexLow != about.nFileIndexLow ||
+            byName.nFileIndexHigh != about.nFileIndexHigh) {
+            g_acceptedOnly.push_back(path.substr(path.rfind('\\') + 1));
+        }
+        CloseHandle(byPath);
     }
-    CloseHandle(byPath);
     g_fileDispositions += done && !folder;
     return done;
 }
