@@ -17,7 +17,8 @@ bool PlatformExists(const char *path);
 // or a file), a folder must not be a link (a junction or symbolic link, which could send the name
 // anywhere on the disk), and its final path must be its folder's final path plus its own name. The
 // object is removed through the handle it was checked by, with every folder above it held, so
-// nothing can be swapped in between. An open that would have to wait for another program to give
+// nothing can be swapped in between, and counts as removed only when its name is gone from its
+// folder once that handle is closed. An open that would have to wait for another program to give
 // up an oplock is not waited for: that object stays.
 
 // Deletes a file, never a folder. A file that is itself a link goes as the link; where the

@@ -16,6 +16,8 @@
 //   system may remove a folder that is not empty or list it short: a folder goes only when seen
 //   empty, as far as its listing was written, through the handle that removes it.
 // - Oplocks: no open waits for another program to give one up; that file or folder stays.
+// - A removal accepted and not made (a Samba share, Wine): it counts only when the name is gone
+//   from its folder once the handle is closed.
 // - Files planted beside the exe: this file loads no library; it looks up only ntdll's calls,
 //   which every process has loaded (the exe's own manifest and WinMain's library search do the
 //   rest).
@@ -327,15 +329,23 @@ static const PinnedFolder *PinnedRootOf(const char *path, size_t rootLength)
     return NULL;
 }
 
-const NTSTATUS kOplockBreakInProgress = 0x00000108; // STATUS_OPLOCK_BREAK_IN_PROGRESS
+const NTSTATUS kOplockBreakInProgress = 0x00000108;        // STATUS_OPLOCK_BREAK_IN_PROGRESS
+const NTSTATUS kObjectNameNotFound = (NTSTATUS)0xC0000034; // STATUS_OBJECT_NAME_NOT_FOUND
+const NTSTATUS kDeletePending = (NTSTATUS)0xC0000056;      // STATUS_DELETE_PENDING
+
+// What an open inside a folder asks for besides the access: a folder, a file, or either.
+const ULONG kAFolder = FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT;
+const ULONG kAFile = FILE_NON_DIRECTORY_FILE;
+const ULONG kEither = 0;
 
 // Opens one name inside an open folder ("" for the folder itself), not following a link, so that
 // nothing above the folder, renamed or relinked meanwhile, plays any part: Win32 opens only whole
 // paths, ntdll opens relative to a handle. An open that breaks another program's oplock would
 // wait until that program acknowledges the break, which a standard user's program can withhold
 // from this elevated one for ever: it completes at once instead, and that name is left alone.
-static HANDLE OpenInside(HANDLE folder, const WCHAR *name, int nameLength, ACCESS_MASK access,
-                         bool wantFolder)
+// Returns the open's answer; the handle only where it succeeded without an oplock in the way.
+static NTSTATUS OpenInside(HANDLE folder, const WCHAR *name, int nameLength, ACCESS_MASK access,
+                           ULONG kind, HANDLE &handle)
 {
     NtCreateFileCall ntCreateFile = g_pinned.ntCreateFile;
     UNICODE_STRING unicodeName = {(USHORT)(nameLength * sizeof(WCHAR)),
@@ -343,10 +353,9 @@ static HANDLE OpenInside(HANDLE folder, const WCHAR *name, int nameLength, ACCES
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &unicodeName, OBJ_CASE_INSENSITIVE, folder, NULL);
     IO_STATUS_BLOCK status;
-    HANDLE handle = INVALID_HANDLE_VALUE;
+    handle = INVALID_HANDLE_VALUE;
     ULONG options =
-        FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED |
-        (wantFolder ? FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT : FILE_NON_DIRECTORY_FILE);
+        FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED | kind;
     NTSTATUS opened = ntCreateFile != NULL
                           ? ntCreateFile(&handle, access | SYNCHRONIZE, &attributes, &status, NULL,
                                          0, kHeldSharing, FILE_OPEN, options, NULL, 0)
@@ -354,7 +363,10 @@ static HANDLE OpenInside(HANDLE folder, const WCHAR *name, int nameLength, ACCES
     if (opened == kOplockBreakInProgress) {
         CloseHandle(handle);
     }
-    return opened < 0 || opened == kOplockBreakInProgress ? INVALID_HANDLE_VALUE : handle;
+    if (opened < 0 || opened == kOplockBreakInProgress) {
+        handle = INVALID_HANDLE_VALUE;
+    }
+    return opened;
 }
 
 // One name of a file or folder, never a way to another one: not empty, not "." or "..", and
@@ -380,6 +392,10 @@ struct Walk {
     WCHAR finalPaths[2][kFinalPathSize]; // a step's and its folder's
     const WCHAR *finalPath;              // the object's, in its root's form
     DWORD form;
+    WCHAR names[kFinalPathSize]; // the path below the root
+    HANDLE folder;               // the object's folder, held
+    const WCHAR *name;           // the object's name in it
+    int nameLength;
 };
 
 // Opens each name below a held root, one separator before each, inside the folder above it,
@@ -392,7 +408,7 @@ static HANDLE WalkInsideRoot(const char *path, size_t rootLength, bool folder, A
 {
     walk.heldCount = 0;
     const PinnedFolder *root = PinnedRootOf(path, rootLength);
-    WCHAR names[kFinalPathSize];
+    WCHAR(&names)[kFinalPathSize] = walk.names;
     int length = root != NULL ? ToWide(path + rootLength, names) : -1;
     if (length <= 0) {
         return INVALID_HANDLE_VALUE;
@@ -410,8 +426,9 @@ static HANDLE WalkInsideRoot(const char *path, size_t rootLength, bool folder, A
         if (!IsPlainName(names + start, end - start)) {
             break;
         }
-        HANDLE step = OpenInside(folderHandle, names + start, end - start,
-                                 last ? access : kHeldFolderAccess, folder || !last);
+        HANDLE step;
+        OpenInside(folderHandle, names + start, end - start, last ? access : kHeldFolderAccess,
+                   folder || !last ? kAFolder : kAFile, step);
         if (step == INVALID_HANDLE_VALUE) {
             break;
         }
@@ -423,6 +440,7 @@ static HANDLE WalkInsideRoot(const char *path, size_t rootLength, bool folder, A
         }
         if (last) {
             walk.finalPath = finalPath;
+            walk.folder = folderHandle, walk.name = names + start, walk.nameLength = end - start;
             return step;
         }
         folderHandle = step;
@@ -471,15 +489,37 @@ static bool IsEmptyFolder(HANDLE folder)
     }
 }
 
+// A removal counts by what the disk holds afterwards, not by the answer to the request: a file
+// system may accept one and not make it. A Samba share (by default) and Wine let a file be
+// created in a folder whose deletion is pending, and the folder then stays at the close without
+// a word; Wine deletes at the close by the path a handle was opened by, which a rename from the
+// Linux side may have pointed elsewhere. So the name is opened again inside its folder, still
+// held: only "no such name", or "delete pending" (another program still holds it open, and it
+// goes when that program lets go), counts as removed.
+static bool IsGone(const Walk &walk)
+{
+    HANDLE handle;
+    NTSTATUS opened =
+        OpenInside(walk.folder, walk.name, walk.nameLength, FILE_READ_ATTRIBUTES, kEither, handle);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+    }
+    return opened == kObjectNameNotFound || opened == kDeletePending;
+}
+
 // The object is removed through the handle it was checked by, which goes once that handle is
-// closed, with every folder above it held.
+// closed, with every folder above it held; then its name is looked for again.
 static bool RemoveInsideRoot(const char *path, size_t rootLength, bool folder)
 {
     Walk walk;
     ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | (folder ? FILE_LIST_DIRECTORY : 0);
     HANDLE object = WalkInsideRoot(path, rootLength, folder, access, walk);
-    bool removed = object != INVALID_HANDLE_VALUE && (!folder || IsEmptyFolder(object)) &&
-                   RemoveThrough(object);
+    bool asked = object != INVALID_HANDLE_VALUE && (!folder || IsEmptyFolder(object)) &&
+                 RemoveThrough(object);
+    if (object != INVALID_HANDLE_VALUE) { // the object's is the last handle the walk holds
+        CloseHandle(walk.held[--walk.heldCount]);
+    }
+    bool removed = asked && IsGone(walk);
     EndWalk(walk);
     return removed;
 }
@@ -537,8 +577,9 @@ bool PlatformPinCurrentFolder(char (&path)[kPathSize])
     memcpy(startPath, current.path.Buffer, length * sizeof(WCHAR));
     startPath[length] = L'\0';
     LookUpNtCalls();
-    return Pin(g_pinned.install, OpenInside(current.handle, L"", 0, kHeldFolderAccess, true),
-               startPath, path);
+    HANDLE folder;
+    OpenInside(current.handle, L"", 0, kHeldFolderAccess, kAFolder, folder);
+    return Pin(g_pinned.install, folder, startPath, path);
 }
 
 void PlatformUnpinFolders()
