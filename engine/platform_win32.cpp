@@ -24,10 +24,10 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <shlobj.h>
-#include <winternl.h>
 #include <string.h>
 #include <wchar.h>
 
+#include "nt_calls.h"
 #include "platform.h"
 
 const int kFinalPathSize = 1024; // wide characters: a folder reached through links may lie deeper
@@ -45,12 +45,6 @@ const DWORD kHeldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const DWORD kFinalPathForms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_NT,
                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS,
                                  FILE_NAME_OPENED | VOLUME_NAME_NT};
-
-typedef NTSTATUS(NTAPI *NtCreateFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
-                                          ULONG, PVOID, ULONG);
-typedef NTSTATUS(NTAPI *NtQueryInformationFileCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                                    FILE_INFORMATION_CLASS);
 
 // The install folder and the desktop folder, each resolved once and held until the process ends,
 // so that every later path names the folder that was scanned, whatever a link on the way to it
@@ -494,9 +488,10 @@ static bool IsEmptyFolder(HANDLE folder)
 // created in a folder whose deletion is pending, and the folder then stays at the close without
 // a word; Wine deletes at the close by the path a handle was opened by, which a rename from the
 // Linux side may have pointed elsewhere. So the name is opened again inside its folder, still
-// held: only "no such name", or "delete pending" (another program still holds it open, and it
-// goes when that program lets go), counts as removed.
-static bool IsGone(const Walk &walk)
+// held: only "no such name" counts, and for a file "delete pending" too: another program still
+// holds it open, and it goes when that program lets go. A folder in that state counts as left: on
+// a Samba share the program that holds it may still write into it, and it then stays.
+static bool IsGone(const Walk &walk, bool folder)
 {
     HANDLE handle;
     NTSTATUS opened =
@@ -504,7 +499,7 @@ static bool IsGone(const Walk &walk)
     if (handle != INVALID_HANDLE_VALUE) {
         CloseHandle(handle);
     }
-    return opened == kObjectNameNotFound || opened == kDeletePending;
+    return opened == kObjectNameNotFound || (opened == kDeletePending && !folder);
 }
 
 // The object is removed through the handle it was checked by, which goes once that handle is
@@ -519,7 +514,7 @@ static bool RemoveInsideRoot(const char *path, size_t rootLength, bool folder)
     if (object != INVALID_HANDLE_VALUE) { // the object's is the last handle the walk holds
         CloseHandle(walk.held[--walk.heldCount]);
     }
-    bool removed = asked && IsGone(walk);
+    bool removed = asked && IsGone(walk, folder);
     EndWalk(walk);
     return removed;
 }
