@@ -9,8 +9,8 @@ std::string WindowText(HWND window)
 {
     char text[1024] = "";
     DWORD_PTR copied = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000,
-                        &copied);
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG,
+                        kPatienceMs, &copied);
     return text;
 }
 

@@ -8,15 +8,13 @@
 #include "engine.h"
 #include "fake_platform.h"
 #include "installed_files.h"
+#include "report_texts.h"
 
 namespace {
 
 const std::string kInstall = "C:\\Games\\Host";
 const std::string kDesktop = "C:\\Users\\Player\\Desktop";
 const std::string kDesktopShortcut = kDesktop + "\\Kessamar.lnk";
-const char kAllFoldersGone[] = "Savegame folder deleted, there were no savegames.";
-const char kSaveKept[] = "Savegame folder was not deleted";
-const char kFoldersLeft[] = "Not all folders have been deleted";
 
 std::string Row(int row, const std::string &folder = kInstall)
 {
@@ -109,43 +107,43 @@ TEST(Report, TextsForEachOutcome)
         const char *name;
         Layout layout;
         bool box;
-        const char *status;
+        std::string status;
         const char *folders;
         bool loseRow1AfterScan = false;
     } cases[] = {
         // clang-format off
         {"everything, shortcut deleted", {kEveryRow, true}, true,
-         "Uninstallation complete. 16 files deleted", kAllFoldersGone},
+         Counted(kComplete, 16), kAllFoldersGone},
         {"everything, box unchecked", {kEveryRow, true}, false,
-         "Uninstallation complete. 15 files deleted", kAllFoldersGone},
+         Counted(kComplete, 15), kAllFoldersGone},
         {"read-only row", {kEveryRow, false, true, false, row3}, false,
-         "Uninstallation incomplete: 14 of 15 found files deleted", kFoldersLeft},
+         Counted(kIncomplete, 14, 15), kFoldersLeft},
         {"read-only row, shortcut deleted", {kEveryRow, true, true, false, row3}, true,
-         "Uninstallation incomplete: 15 of 16 found files deleted", kFoldersLeft},
+         Counted(kIncomplete, 15, 16), kFoldersLeft},
         {"read-only shortcut in the install folder", {kEveryRow, false, true, false, row15}, false,
-         "Uninstallation incomplete: 14 of 15 found files deleted", kAllFoldersGone},
+         Counted(kIncomplete, 14, 15), kAllFoldersGone},
         {"every deletion fails", {kEveryRow, true, true, false, kEveryRow, true}, true,
-         "No files deleted", kFoldersLeft},
+         kNoFilesDeleted, kFoldersLeft},
         {"desktop shortcut deletion fails", {kEveryRow, true, true, false, 0, true}, true,
-         "Uninstallation incomplete: 15 of 16 found files deleted", kAllFoldersGone},
+         Counted(kIncomplete, 15, 16), kAllFoldersGone},
         {"nothing found", {0, false, false}, false,
-         "No files deleted", kFoldersLeft},
+         kNoFilesDeleted, kFoldersLeft},
         {"nothing found but the desktop shortcut", {0, true, false}, true,
-         "Uninstallation complete. 1 files deleted", kFoldersLeft},
+         Counted(kComplete, 1), kFoldersLeft},
         {"savegames kept", {kEveryRow, false, true, true}, false,
-         "Uninstallation complete. 15 files deleted", kSaveKept},
+         Counted(kComplete, 15), kSavegamesKept},
         {"no Save folder", {kEveryRow, false, false}, false,
-         "Uninstallation complete. 15 files deleted", kSaveKept},
+         Counted(kComplete, 15), kSavegamesKept},
         {"Save is a linked folder", {kEveryRow, false, true, false, 0, false, 1u << 4}, false,
-         "Uninstallation complete. 15 files deleted", kSaveKept},
+         Counted(kComplete, 15), kSavegamesKept},
         {"Maps is a linked folder: nothing behind it goes",
          {kEveryRow, false, true, false, 0, false, 1u << 3}, false,
-         "Uninstallation incomplete: 9 of 15 found files deleted", kFoldersLeft},
+         Counted(kIncomplete, 9, 15), kFoldersLeft},
         {"started on the desktop: its shortcut is row 15, one file",
          {row15, false, false, false, 0, false, 0, true}, true,
-         "Uninstallation complete. 1 files deleted", kFoldersLeft},
+         Counted(kComplete, 1), kFoldersLeft},
         {"a file vanished after the scan", {kEveryRow, false, true}, false,
-         "Uninstallation incomplete: 14 of 15 found files deleted", kAllFoldersGone, true},
+         Counted(kIncomplete, 14, 15), kAllFoldersGone, true},
         // clang-format on
     };
     for (const Case &c : cases) {
@@ -156,7 +154,7 @@ TEST(Report, TextsForEachOutcome)
             g_fake.files.erase(Row(0));
         }
         UninstallReport report = RunUninstall(c.box);
-        EXPECT_STREQ(report.statusText, c.status);
+        EXPECT_EQ(report.statusText, c.status);
         EXPECT_STREQ(report.folderText, c.folders);
         EXPECT_STREQ(report.buttonLabel, "Exit");
         EXPECT_TRUE(g_uninstall.removalDone);
@@ -210,17 +208,10 @@ void ModelReport(const ModelCase &c, int &found, int &failed, std::string &statu
         }
         folderLeft |= blocked || (!held && !c.emptyFolders);
     }
-    char text[kReportTextSize];
-    if (failed == 0 && found > 0) {
-        snprintf(text, sizeof text, "Uninstallation complete. %d files deleted", found);
-    } else if (failed == found) {
-        snprintf(text, sizeof text, "No files deleted");
-    } else {
-        snprintf(text, sizeof text, "Uninstallation incomplete: %d of %d found files deleted",
-                 found - failed, found);
-    }
-    status = text;
-    folders = folderLeft ? kFoldersLeft : c.savegame ? kSaveKept : kAllFoldersGone;
+    status = failed == 0 && found > 0 ? Counted(kComplete, found)
+             : failed == found        ? kNoFilesDeleted
+                                      : Counted(kIncomplete, found - failed, found);
+    folders = folderLeft ? kFoldersLeft : c.savegame ? kSavegamesKept : kAllFoldersGone;
 }
 
 // Every subset of rows, under several failure patterns, against the model. Split by the desktop
@@ -348,7 +339,7 @@ TEST(MendedFaults, UnreadableInstallFolderTouchesNothing)
 
     UninstallReport report = RunUninstall(false);
     EXPECT_EQ(g_fake.calls, (std::vector<std::string>{"desktop", "exists " + kDesktopShortcut}));
-    EXPECT_STREQ(report.statusText, "No files deleted");
+    EXPECT_STREQ(report.statusText, kNoFilesDeleted);
     EXPECT_STREQ(report.folderText, kFoldersLeft);
 }
 

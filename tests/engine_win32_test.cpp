@@ -10,18 +10,18 @@
 #include <iterator>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "engine.h"
 #include "engine_reset.h"
 #include "gui_driver.h"
+#include "nt_calls.h"
 #include "platform.h"
+#include "report_texts.h"
 #include "wine_files.h"
 
 namespace {
-
-const char kNoSavegames[] = "Savegame folder deleted, there were no savegames.";
-const char kFoldersLeft[] = "Not all folders have been deleted";
 
 // Points this program's import of a KERNEL32 function at a stand-in for one test, so that the
 // engine's own code meets an answer that only Windows gives; the stand-in calls the real one
@@ -110,8 +110,8 @@ TEST_F(EngineOnDisk, FullInstallationGoesAndTheSavegameStays)
     }
 
     UninstallReport report = RunUninstall(true);
-    EXPECT_STREQ(report.statusText, "Uninstallation complete. 16 files deleted");
-    EXPECT_STREQ(report.folderText, "Savegame folder was not deleted");
+    EXPECT_EQ(report.statusText, Counted(kComplete, 16));
+    EXPECT_STREQ(report.folderText, kSavegamesKept);
     for (const char *file : kInstalledFiles) {
         EXPECT_FALSE(Exists(At(file))) << file;
     }
@@ -134,8 +134,8 @@ TEST_F(EngineOnDisk, ReadOnlyRowAndFolderNamedLikeARowAreFailedDeletions)
     EXPECT_FALSE(g_uninstall.desktopShortcutFound);
 
     UninstallReport report = RunUninstall(false);
-    EXPECT_STREQ(report.statusText, "Uninstallation incomplete: 13 of 15 found files deleted");
-    EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
+    EXPECT_EQ(report.statusText, Counted(kIncomplete, 13, 15));
+    EXPECT_STREQ(report.folderText, kFoldersLeft);
     EXPECT_TRUE(Exists(At("System\\KessamarAudioKS.u")));
     EXPECT_FALSE(Exists(At("System\\Kessamar.u")));
     EXPECT_TRUE(Exists(At("Maps\\KSMenu.kx")));
@@ -154,8 +154,8 @@ TEST_F(EngineOnDisk, LookAlikeFilesSurviveBesideEveryRow)
 
     ScanInstallation();
     UninstallReport report = RunUninstall(false);
-    EXPECT_STREQ(report.statusText, "Uninstallation complete. 15 files deleted");
-    EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
+    EXPECT_EQ(report.statusText, Counted(kComplete, 15));
+    EXPECT_STREQ(report.folderText, kFoldersLeft);
     for (const char *file : kInstalledFiles) {
         std::string row = At(file);
         EXPECT_FALSE(Exists(row)) << file;
@@ -197,38 +197,44 @@ TEST_F(EngineOnDisk, RowsBeyondThePathLimitAreMissing)
         EXPECT_TRUE(g_uninstall.found[row]) << kInstalledFiles[row];
     }
     UninstallReport report = RunUninstall(false);
-    EXPECT_STREQ(report.statusText, "Uninstallation complete. 3 files deleted");
+    EXPECT_EQ(report.statusText, Counted(kComplete, 3));
     EXPECT_FALSE(Exists(deep + "\\Maps"));
 }
 
 // Maps and Save are links to folders elsewhere, and Textures\KSMenuTex.utx to a file elsewhere,
-// laid out from the Linux side before this test runs; the installation is reached through a
-// linked library folder. Nothing behind a link goes, and the links stay: Wine opens what a link
-// points to, so the linked file cannot be deleted as a link and is counted as not deleted.
+// laid out from the Linux side; the installation is reached through a linked library folder.
+// Nothing behind a link goes, and the links stay: Wine opens what a link points to, so the linked
+// file cannot be deleted as a link and is counted as not deleted.
 TEST_F(EngineOnDisk, LinkedFoldersAndTheirTargetsStay)
 {
-    std::string linked = BesideThisProgram("linked");
-    std::string install = linked + "\\library";
-    ASSERT_TRUE(IsLinkedFolder(install + "\\Maps") && IsLinkedFolder(install + "\\Save"))
-        << "no linked layout in " << linked << ": run through ctest";
+    std::string install = At("library"), elsewhere = At("elsewhere\\");
+    LayOutInstallation(At("install"), kEveryRow, true, false);
+    ASSERT_TRUE(StartOnLinux(folder,
+                             "mkdir elsewhere && cd install && mv Maps Save "
+                             "Textures/KSMenuTex.utx ../elsewhere && ln -s "
+                             "../elsewhere/Maps ../elsewhere/Save . && ln -s "
+                             "../../elsewhere/KSMenuTex.utx Textures && ln -s install ../library"));
+    ASSERT_TRUE(WaitFor([&] { return IsLinkedFolder(install); }));
     Pin(install);
 
     ScanInstallation();
     EXPECT_EQ(g_uninstall.foundCount, 15);
     UninstallReport report = RunUninstall(false);
-    EXPECT_STREQ(report.statusText, "Uninstallation incomplete: 8 of 15 found files deleted");
-    EXPECT_STREQ(report.folderText, "Not all folders have been deleted");
+    EXPECT_EQ(report.statusText, Counted(kIncomplete, 8, 15));
+    EXPECT_STREQ(report.folderText, kFoldersLeft);
     for (const char *name : {"Maps", "Save"}) {
         EXPECT_TRUE(IsLinkedFolder(install + "\\" + name)) << name;
     }
     for (int row = 8; row < 14; ++row) {
-        EXPECT_TRUE(Exists(linked + "\\elsewhere\\" + kInstalledFiles[row])) << row;
+        EXPECT_TRUE(Exists(elsewhere + kInstalledFiles[row])) << row;
     }
-    EXPECT_TRUE(Exists(linked + "\\elsewhere\\Save"));
-    EXPECT_TRUE(Exists(linked + "\\elsewhere\\KSMenuTex.utx"));
+    EXPECT_TRUE(Exists(elsewhere + "Save") && Exists(elsewhere + "KSMenuTex.utx"));
     EXPECT_TRUE(Exists(install + "\\Textures\\KSMenuTex.utx")) << "the link stays";
     EXPECT_FALSE(Exists(install + "\\Textures\\kessamar.utx"));
     EXPECT_FALSE(Exists(install + "\\System")) << "a root reached through a link still works";
+    PlatformUnpinFolders();
+    ASSERT_TRUE(StartOnLinux(folder, "cd install && rm Maps Save Textures/* ../library"));
+    EXPECT_TRUE(WaitFor([&] { return !Exists(install); }));
 }
 
 // System is a link to the sibling folder "X＼System" (a full-width reverse solidus), whose name
@@ -256,7 +262,7 @@ TEST_F(EngineOnDisk, LinkToAFolderNamedAlikeIsNotFollowed)
     ScanInstallation();
     EXPECT_EQ(g_uninstall.foundCount, 15);
     UninstallReport report = RunUninstall(false);
-    EXPECT_STREQ(report.statusText, "Uninstallation incomplete: 10 of 15 found files deleted");
+    EXPECT_EQ(report.statusText, Counted(kIncomplete, 10, 15));
     EXPECT_STREQ(report.folderText, kFoldersLeft);
     for (int row = 0; row < 5; ++row) {
         EXPECT_NE(GetFileAttributesW(siblingFile(row).c_str()), INVALID_FILE_ATTRIBUTES) << row;
@@ -279,7 +285,7 @@ TEST_F(EngineOnDisk, FolderAboveRenamedWhileAskingLeavesTheCopyThere)
     ScanInstallation();
     ASSERT_TRUE(MoveFileA(At("p").c_str(), At("p.moved").c_str()));
     LayOutInstallation(install, kEveryRow, true, false);
-    EXPECT_STREQ(RunUninstall(false).statusText, "No files deleted") << "the report is the disk";
+    EXPECT_STREQ(RunUninstall(false).statusText, kNoFilesDeleted) << "the report is the disk";
     for (const char *file : kInstalledFiles) {
         EXPECT_TRUE(Exists(install + "\\" + file)) << file;
     }
@@ -302,7 +308,7 @@ TEST_F(EngineOnDisk, FolderStartedInIsHeldWhereverItsLinkPointsLater)
     ASSERT_TRUE(PlatformPinCurrentFolder(g_uninstall.installFolder));
 
     ScanInstallation();
-    EXPECT_STREQ(RunUninstall(false).statusText, "Uninstallation complete. 15 files deleted");
+    EXPECT_EQ(RunUninstall(false).statusText, Counted(kComplete, 15));
     for (const char *added : kAddOnFolders) {
         EXPECT_FALSE(Exists(At("a\\") + added)) << added;
         EXPECT_TRUE(Exists(At("b\\") + added)) << added;
@@ -312,12 +318,12 @@ TEST_F(EngineOnDisk, FolderStartedInIsHeldWhereverItsLinkPointsLater)
     EXPECT_TRUE(WaitFor([&] { return !Exists(At("library")); }));
 }
 
-// The path a handle is open on, as Win32 reads it; "?" when it cannot be read.
+// The path a handle is open on, as Win32 reads it, without its "\\?\"; "?" when it cannot be read.
 std::string FinalPathOf(HANDLE handle)
 {
     char path[MAX_PATH];
     DWORD length = GetFinalPathNameByHandleA(handle, path, sizeof path, 0);
-    return length > 0 && length < sizeof path ? path : "?";
+    return length > 4 && length < sizeof path ? path + 4 : "?";
 }
 
 // FAT32 and exFAT fail the reparse tag query with ERROR_INVALID_PARAMETER, as this stand-in does;
@@ -348,22 +354,22 @@ TEST_F(EngineOnDisk, EverythingGoesButAFolderWhoseTagIsALinkOrUnreadable)
 {
     ImportPatch patch("GetFileInformationByHandleEx", &InformationAsOnFat, g_realInformation);
     ASSERT_TRUE(patch.slot);
-    const char kNineOfFifteen[] = "Uninstallation incomplete: 9 of 15 found files deleted";
+    const std::string kNineOfFifteen = Counted(kIncomplete, 9, 15), kAll = Counted(kComplete, 15);
     const struct {
         const char *tagged;
         DWORD tag;
-        const char *status, *folders;
-    } cases[] = {
-        {"", 0, "Uninstallation complete. 15 files deleted", kNoSavegames},
-        {"Maps", 0, kNineOfFifteen, kFoldersLeft},
-        {"Maps", IO_REPARSE_TAG_MOUNT_POINT, kNineOfFifteen, kFoldersLeft},
-        {"Maps", IO_REPARSE_TAG_DEDUP, "Uninstallation complete. 15 files deleted", kNoSavegames}};
+        std::string status;
+        const char *folders;
+    } cases[] = {{"", 0, kAll, kAllFoldersGone},
+                 {"Maps", 0, kNineOfFifteen, kFoldersLeft},
+                 {"Maps", IO_REPARSE_TAG_MOUNT_POINT, kNineOfFifteen, kFoldersLeft},
+                 {"Maps", IO_REPARSE_TAG_DEDUP, kAll, kAllFoldersGone}};
     for (const auto &fat : cases) {
         std::string install = At(std::to_string(&fat - cases).c_str());
         g_taggedFolder = fat.tagged, g_tag = fat.tag;
         UninstallReport report = UninstallAt(install);
         g_taggedFolder = "";
-        EXPECT_STREQ(report.statusText, fat.status) << fat.tagged << fat.tag;
+        EXPECT_EQ(report.statusText, fat.status) << fat.tagged << fat.tag;
         EXPECT_STREQ(report.folderText, fat.folders) << fat.tagged << fat.tag;
         EXPECT_EQ(Exists(install + "\\Maps\\KSMenu.kx"), fat.folders == kFoldersLeft);
     }
@@ -410,12 +416,11 @@ TEST_F(EngineOnDisk, PosixDeletionFirstAndTheOldOneAfterAnyButAnAccessError)
         g_posixCalls = g_otherFlags = g_oldCalls = 0;
         UninstallReport report = UninstallAt(install, true);
         for (const std::string &whole : g_foldersGoingWhole) {
-            RemoveTree(whole.substr(4)); // past "\\?\", as an HTTP DELETE of a collection
+            RemoveTree(whole); // as an HTTP DELETE of a collection
         }
         g_foldersGoingWhole.clear();
         bool denied = error == ERROR_ACCESS_DENIED;
-        EXPECT_STREQ(report.statusText,
-                     denied ? "No files deleted" : "Uninstallation complete. 15 files deleted");
+        EXPECT_EQ(report.statusText, denied ? kNoFilesDeleted : Counted(kComplete, 15));
         EXPECT_EQ(Exists(install + "\\System"), denied)
             << "no folder is asked while it holds files";
         EXPECT_TRUE(Exists(install + "\\Save\\Slot1.ksav"));
@@ -467,8 +472,8 @@ TEST_F(EngineOnDisk, EverythingGoesWithUtf8AsTheAnsiCodePage)
         ASSERT_TRUE(toAnsi.slot && fromAnsi.slot && attributes.slot);
         report = UninstallAt(folder); // its name holds letters beyond ASCII
     }
-    EXPECT_STREQ(report.statusText, "Uninstallation complete. 15 files deleted");
-    EXPECT_STREQ(report.folderText, kNoSavegames);
+    EXPECT_EQ(report.statusText, Counted(kComplete, 15));
+    EXPECT_STREQ(report.folderText, kAllFoldersGone);
 }
 
 // A volume that the Mount Manager gives no DOS name (a RAM disk, a mounted image) fails the DOS
@@ -488,128 +493,163 @@ TEST_F(EngineOnDisk, EverythingGoesOnAVolumeWithoutADosName)
     ImportPatch patch("GetFinalPathNameByHandleW", &FinalPathWithoutDosName, g_realFinalPath);
     ASSERT_TRUE(patch.slot);
     UninstallReport report = UninstallAt(folder);
-    EXPECT_STREQ(report.statusText, "Uninstallation complete. 15 files deleted");
-    EXPECT_STREQ(report.folderText, kNoSavegames);
-}
-
-// Windows' NtCreateFile, which the platform looks up in ntdll rather than imports: these tests
-// hand it a stand-in through the lookup.
-typedef NTSTATUS(NTAPI *NtCreateFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
-                                          ULONG, PVOID, ULONG);
-decltype(&GetProcAddress) g_realLookUp;
-NtCreateFileCall g_openStandIn;
-template <typename Call> struct Swept { // a call that the sweeps below fail, lie or race in turn
-    const char *name;
-    intptr_t failure; // its answer when it fails
-    Call real = nullptr;
-};
-typedef NTSTATUS(NTAPI *NtQueryInformationFileCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                                    FILE_INFORMATION_CLASS);
-NtQueryInformationFileCall g_queryStandIn;
-Swept<NtCreateFileCall> g_open = {"NtCreateFile", (LONG)0xC0000043}; // STATUS_SHARING_VIOLATION
-Swept<NtQueryInformationFileCall> g_query = {"NtQueryInformationFile", (LONG)0xC0000022};
-FARPROC WINAPI LookUpOpenStandIn(HMODULE module, LPCSTR name)
-{
-    FARPROC found = g_realLookUp(module, name);
-    if (found != NULL && strcmp(name, "NtCreateFile") == 0) {
-        g_open.real = (NtCreateFileCall)(void (*)(void))found;
-        return (FARPROC)(void (*)(void))g_openStandIn;
-    }
-    if (found != NULL && g_queryStandIn && strcmp(name, "NtQueryInformationFile") == 0) {
-        g_query.real = (NtQueryInformationFileCall)(void (*)(void))found;
-        return (FARPROC)(void (*)(void))g_queryStandIn;
-    }
-    return found;
-}
-
-// Another program's oplock on one row, which Wine cannot show: the open answers as Windows does
-// when it was asked not to wait for the break, STATUS_OPLOCK_BREAK_IN_PROGRESS with a handle.
-int g_waitingOpens;
-NTSTATUS NTAPI OpenUnderAnOplock(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
-                                 PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG attributes,
-                                 ULONG sharing, ULONG disposition, ULONG options, PVOID ea,
-                                 ULONG eaLength)
-{
-    g_waitingOpens += (options & FILE_COMPLETE_IF_OPLOCKED) == 0;
-    NTSTATUS opened = g_open.real(handle, access, object, status, size, attributes, sharing,
-                                  disposition, options, ea, eaLength);
-    const UNICODE_STRING *name = object->ObjectName;
-    return opened == 0 && name->Length == 18 && wcsncmp(name->Buffer, L"KSMenu.kx", 9) == 0
-               ? 0x108 // STATUS_OPLOCK_BREAK_IN_PROGRESS, a success
-               : opened;
-}
-
-TEST_F(EngineOnDisk, RowUnderAnOplockIsNotWaitedForAndStays)
-{
-    UninstallReport report;
-    {
-        g_openStandIn = &OpenUnderAnOplock;
-        ImportPatch lookUp("GetProcAddress", &LookUpOpenStandIn, g_realLookUp);
-        report = UninstallAt(folder);
-    }
-    EXPECT_STREQ(report.statusText, "Uninstallation incomplete: 14 of 15 found files deleted");
-    EXPECT_EQ(g_waitingOpens, 0);
-    HANDLE row =
-        CreateFileA(At("Maps\\KSMenu.kx").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    EXPECT_NE(row, INVALID_HANDLE_VALUE) << "a handle is left on the row";
-    CloseHandle(row);
+    EXPECT_EQ(report.statusText, Counted(kComplete, 15));
+    EXPECT_STREQ(report.folderText, kAllFoldersGone);
 }
 
 // Every call the platform makes to Windows fails, lies or is raced in turn, while all the others
 // go through: the k-th call fails as Windows does (access denied, sharing violation or invalid
 // parameter, by turns), or answers with a success the program must not take at its word, or goes
-// through just after a standard user has moved something from the Linux side.
+// through just after a standard user has moved something from the Linux side. Each sweep has a
+// folder and a desktop of its own, and draws nothing, so that it may run beside other tests.
 enum Sweep { kFail, kLie, kRace };
-enum Move {
-    kMapsRelinked,
-    kRowRelinked,
-    kInstallRelinked,
-    kFilesDropped,
-    kShortcutRelinked,
-    kFilled
+// A game folder, where a savegame keeps Save and a map of the game's own keeps Maps; or a clean
+// installation, where every folder can go, so that each is at stake in the report.
+enum Layout { kGameFolder, kClean };
+
+// The lies, each told as the k-th call's answer by the stand-in of that call. The listing lies
+// each break one rule of the reading of a listing: but for that rule, it reads as empty.
+// clang-format off
+const char *const kLies[] = {
+    "an oplock break in progress, with a handle", "a trailing dot", "a trailing space",
+    "another case", "another path", "an error other than the end",
+    "a page written only as far as its first entry", "an entry more", "a name of three dots",
+    "a name of no characters", "a name that only starts with a dot",
+    "a name that only ends with a dot", "an entry off the 8-byte alignment",
+    "an offset past the page", "an entry running off the page"};
+// clang-format on
+enum { kOplockLie = 0, kFinalPathLies = 1, kFullPathLie = 4, kListingLies = 5 };
+
+// A standard user's moves, each made from the Linux side just before the k-th call wherever the
+// truthful run has there what it needs ("#": the desktop shortcut); in a command, $i stands for
+// the install folder and $d for the desktop shortcut. What a move makes must stay. The last is
+// made by the disposition's stand-in, just after the k-th call asked a folder to go.
+struct Move {
+    const char *needs, *command, *makes[2] = {};
 };
-Sweep g_sweep;
-int g_callsMade, g_turn, g_variant, g_lie = -1, g_lies, g_fileDispositions;
-std::vector<int> g_liesAt; // how many lies each call of a run could tell
-const char *g_turnCall, *g_told;
-bool g_counting;
-const char *g_move;
-std::string g_movedIn, g_brokenMeanwhile;
-std::vector<std::string> g_mustStay; // what a lie was told of, what a move made
-std::wstring g_reparsed;             // a plain path that GetFullPathNameW was made to change
-std::vector<int>
-    g_folderDispositionsAt; // the calls that ask a folder to go, with nothing in the way
-bool MoveOnLinux(const char *move, const std::string &install);
+const Move kMoves[] = {
+    {"Maps", "mv $i/Maps $i/Maps.away && ln -s ../sibling/Maps $i/Maps"},
+    {"System\\Kessamar.ini", "ln -sf ../../outside.kx $i/System/Kessamar.ini"},
+    {"", "mv $i $i.away && ln -s sibling $i"},
+    {"Save",
+     "(! test -d $i/System || echo >$i/System/Dropped.kx) && echo >$i/Save/Slot2.ksav",
+     {"System\\Dropped.kx", "Save\\Slot2.ksav"}},
+    {"#", "ln -sf ../outside.kx $d"},
+    {nullptr, "a file written into the folder just asked to go", {"Filled.kx"}}};
+enum { kMapsRelinked, kRowRelinked, kInstallRelinked, kFilesDropped, kShortcutRelinked, kFilled };
+
+// One run of a sweep, made afresh for each.
+struct Run {
+    Sweep sweep;
+    Layout layout;
+    int turn, variant, move; // the k-th call (0: none), the lie it tells, the move made before
+    std::string install, desktop;
+    bool counting = false;
+    int calls = 0, could = 0, lie = -1; // calls made; lies or moves the call could take; its lie
+    const char *call = "none", *told = "none";
+    std::vector<std::string> mustStay = {}, mustGo = {}, unseen = {}; // unseen: not looked for
+    std::string broken = "", filled = ""; // a promise broken meanwhile; a folder filled
+    std::string reparsed = "";            // a plain path that Win32 parsing was said to change
+} g_run;
+// What a whole sweep saw: the lies or moves each call of the truthful run could take, the lies
+// told by kind, and the calls it could not stand in for.
+struct {
+    std::vector<int> could;
+    int told[std::size(kLies)];
+    std::string missing, folder;
+} g_sweep;
+
+// What the tests do themselves while the program runs is not counted as the program's calls.
+template <typename Work> auto Uncounted(Work work)
+{
+    bool counting = std::exchange(g_run.counting, false);
+    auto done = work();
+    g_run.counting = counting;
+    return done;
+}
+
+void Break(const char *promise, const std::string &how)
+{
+    g_run.broken =
+        g_run.broken.empty() ? "\"" + std::string(promise) + "\" (" + how + ")" : g_run.broken;
+}
+
+std::string NameOpened(const OBJECT_ATTRIBUTES *object) // inside an open folder
+{
+    const UNICODE_STRING &name = *object->ObjectName;
+    return FinalPathOf(object->RootDirectory) + "\\" +
+           std::string(name.Buffer, name.Buffer + name.Length / 2);
+}
+// Only the open that looks for a name again after a removal asks for neither a folder nor a file.
+const ULONG kFolderOrFile = FILE_DIRECTORY_FILE | FILE_NON_DIRECTORY_FILE;
+
+// Windows' NtCreateFile and NtQueryInformationFile, which the platform looks up in ntdll rather
+// than imports: the sweeps hand it stand-ins through the lookup.
+decltype(&GetProcAddress) g_realLookUp;
+template <typename Call> struct Swept { // a call that the sweeps fail, lie or race in turn
+    const char *name;
+    intptr_t failure; // its answer when it fails
+    Call real = nullptr;
+};
+Swept<NtCreateFileCall> g_open = {"NtCreateFile", (LONG)0xC0000043}; // STATUS_SHARING_VIOLATION
+Swept<NtQueryInformationFileCall> g_query = {"NtQueryInformationFile", (LONG)0xC0000022};
+NtCreateFileCall g_openStandIn;
+NtQueryInformationFileCall g_queryStandIn;
+FARPROC WINAPI LookUpStandIns(HMODULE module, LPCSTR name)
+{
+    FARPROC found = g_realLookUp(module, name);
+    bool open = found && !strcmp(name, g_open.name), query = found && !strcmp(name, g_query.name);
+    (open ? (FARPROC &)g_open.real : query ? (FARPROC &)g_query.real : found) = found;
+    return open    ? (FARPROC)(void (*)(void))g_openStandIn
+           : query ? (FARPROC)(void (*)(void))g_queryStandIn
+                   : found;
+}
+void MakeMove();
+
 template <auto &swept, auto standIn = nullptr, typename = decltype(swept.real)> struct InTurn;
 template <auto &swept, auto standIn, typename Result, typename... Arguments>
 struct InTurn<swept, standIn, Result(WINAPI *)(Arguments...)> {
     static Result WINAPI Call(Arguments... arguments)
     {
-        bool turn = g_counting && ++g_callsMade == g_turn;
-        g_turnCall = turn ? swept.name : g_turnCall;
-        if (turn && g_sweep == kFail) {
+        Run &run = g_run;
+        bool counted = run.counting, turn = counted && ++run.calls == run.turn;
+        run.call = turn ? swept.name : run.call;
+        if (turn && run.sweep == kFail) {
+            if constexpr (std::is_same_v<decltype(swept.real), NtCreateFileCall>) {
+                auto called = std::tie(arguments...); // a removal not looked for is not counted
+                if ((std::get<8>(called) & kFolderOrFile) == 0) {
+                    run.unseen.push_back(NameOpened(std::get<2>(called)));
+                }
+            }
             const DWORD answers[] = {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION,
                                      ERROR_INVALID_PARAMETER};
-            SetLastError(answers[g_turn % 3]);
+            SetLastError(answers[run.turn % 3]);
             return (Result)swept.failure;
         }
-        if (turn && g_sweep == kRace && g_variant != kFilled && !MoveOnLinux(g_move, g_movedIn)) {
-            g_brokenMeanwhile = std::string("the mover did not make the move ") + g_move;
+        if (turn && run.sweep == kRace && kMoves[run.move].needs) {
+            MakeMove();
         }
-        g_lie = turn && g_sweep == kLie ? g_variant : -1;
-        g_lies = 0;
+        // In the truthful run: a failure here, or a move where what it needs is there.
+        const char *needs = kMoves[run.move].needs;
+        std::string needed = needs && *needs == '#' ? run.desktop + "\\Kessamar.lnk"
+                                                    : run.install + "\\" + (needs ? needs : "");
+        int could = !counted || run.turn > 0 || run.sweep == kLie ? 0
+                    : run.sweep == kFail                          ? 1
+                                         : needs && Uncounted([&] { return Exists(needed); });
+        run.lie = turn && run.sweep == kLie ? run.variant : -1;
+        run.could = 0; // the lies its stand-in could tell, or its move
         Result answer;
         if constexpr (std::is_null_pointer_v<decltype(standIn)>) {
             answer = swept.real(arguments...);
         } else {
             answer = standIn(arguments...);
         }
-        if (g_counting && g_turn == 0) {
-            g_liesAt.push_back(g_lies);
+        if (counted && run.turn == 0) {
+            g_sweep.could.push_back(could + run.could);
         }
         return answer;
     }
+    InTurn() { g_sweep.missing += patch.slot ? "" : std::string(" ") + swept.name; }
     ImportPatch patch{swept.name, &Call, swept.real};
 };
 Swept<decltype(&CreateFileW)> g_createFile = {"CreateFileW", -1};
@@ -626,83 +666,80 @@ Swept<decltype(&SHGetPathFromIDListW)> g_desktopPath = {"SHGetPathFromIDListW", 
 Swept<decltype(&GetModuleHandleA)> g_module = {"GetModuleHandleA", 0};
 Swept<decltype(&GetProcAddress)> g_lookUp = {"GetProcAddress", 0};
 
-// The lies, each told only as the k-th call's answer (g_lie, -1 for the truth); each stand-in
-// says how many it could tell there (g_lies) and names the one it told.
+// The k-th call tells its lie of what a handle is open on. The program acts on an object only
+// through a handle opened to remove it, or a folder's, which holds what it removes below: those
+// must stay, or, told in another case, go where the truth removes them (every file, and every
+// folder of a clean installation); a folder held for what lies below still stays.
+decltype(&NtQueryObject) g_queryObject;
+bool IsFolder(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION about = {};
+    return GetFileInformationByHandle(handle, &about) && (about.dwFileAttributes & 0x10);
+}
+void Tell(int lie, HANDLE handle, bool stays = true)
+{
+    PUBLIC_OBJECT_BASIC_INFORMATION basic = {};
+    bool folder = handle && IsFolder(handle),
+         removing =
+             handle && (g_queryObject(handle, ObjectBasicInformation, &basic, sizeof basic, NULL),
+                        basic.GrantedAccess & DELETE);
+    g_run.told = kLies[lie];
+    ++g_sweep.told[lie];
+    if (stays ? removing || folder : folder && !removing) {
+        g_run.mustStay.push_back(FinalPathOf(handle));
+    } else if (removing && (!folder || g_run.layout == kClean)) {
+        g_run.mustGo.push_back(FinalPathOf(handle));
+    }
+}
+
+// The sweep's own desktop folder, wherever the prefix has its desktop.
+BOOL WINAPI DesktopOfTheSweep(PCIDLIST_ABSOLUTE, LPWSTR path)
+{
+    return g_fromAnsi.real(CP_ACP, 0, g_run.desktop.c_str(), -1, path, MAX_PATH) > 0;
+}
+
+// Every open inside a folder neither follows a link nor waits for an oplock. The lie: an oplock
+// break in progress, with a handle. In the last move's runs, a folder filled once asked to go is
+// "delete pending" when its name is looked for again, as a Samba share answers while the program
+// that filled it still holds it.
 NTSTATUS NTAPI OpenInTurn(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
                           PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG attributes,
                           ULONG sharing, ULONG disposition, ULONG options, PVOID ea, ULONG eaLength)
 {
     NTSTATUS opened = g_open.real(handle, access, object, status, size, attributes, sharing,
                                   disposition, options, ea, eaLength);
-    const ULONG kNeverFollowNorWait = FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED;
-    if ((options & kNeverFollowNorWait) != kNeverFollowNorWait && g_brokenMeanwhile.empty()) {
-        g_brokenMeanwhile =
-            "an open that follows a link or waits for an oplock"; // Wine shows neither
+    if ((~options & (FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED)) != 0) {
+        Break("each name is opened inside the folder above it, not following a link, and never "
+              "waiting for an oplock",
+              "an open with options " + std::to_string(options));
     }
-    g_lies = 1;
-    if (g_lie != 0 || opened != 0) {
-        return opened;
+    bool filled = !g_run.filled.empty() && (options & kFolderOrFile) == 0 &&
+                  NameOpened(object) == g_run.filled;
+    if (filled && opened >= 0) {
+        CloseHandle(*handle);
     }
-    g_told = "an oplock break in progress, with a handle";
-    g_mustStay.push_back(access & DELETE ? FinalPathOf(*handle) : "");
-    return 0x108; // STATUS_OPLOCK_BREAK_IN_PROGRESS, a success
+    g_run.could = g_run.sweep == kLie && opened == 0;
+    if (g_run.lie == 0 && opened == 0) {
+        Tell(kOplockLie, *handle);
+    }
+    return filled ? 0xC0000056 : g_run.lie == 0 && opened == 0 ? 0x108 : opened;
 }
 
-// A folder listing: one entry more than there is; after a good page, an error other than the
-// end; a success that writes only the first entry; an entry at an offset not a multiple of 8.
-BOOL WINAPI ListingInTurn(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
-{
-    union {
-        FILE_ID_BOTH_DIR_INFO first;
-        BYTE bytes[1024];
-    } page;
-    g_lies = kind == FileIdBothDirectoryInfo ? 4 : 0;
-    if (g_lie < 0 || g_lies == 0 || size != sizeof page) {
-        return g_information.real(file, kind, info, size);
-    }
-    BOOL answered = g_information.real(file, kind, page.bytes, size);
-    if (g_lie == 1 ? answered || GetLastError() != ERROR_NO_MORE_FILES : !answered) {
-        memcpy(info, page.bytes, size); // nothing to lie about
-        return answered;
-    }
-    const char *const lies[] = {"one entry more", "an error after a good page", "a short page",
-                                "a misaligned entry"};
-    g_told = lies[g_lie];
-    g_mustStay.push_back(FinalPathOf(file));
-    DWORD first = offsetof(FILE_ID_BOTH_DIR_INFO, FileName) + page.first.FileNameLength;
-    DWORD second = page.first.NextEntryOffset;
-    if (g_lie == 0) { // the first entry once more, as "~", before itself
-        DWORD step = (first + 7) & ~7u;
-        memmove(page.bytes + step, page.bytes, sizeof page - step);
-        page.first.NextEntryOffset = step;
-        page.first.FileName[0] = L'~';
-    } else if (g_lie == 3 && second != 0) { // the second entry 4 bytes on, and the last
-        memmove(page.bytes + second + 4, page.bytes + second, sizeof page - second - 4);
-        memset(page.bytes + second + 4, 0, sizeof(DWORD));
-        page.first.NextEntryOffset += 4;
-    }
-    memcpy(info, page.bytes, g_lie == 2 ? first : size);
-    SetLastError(ERROR_UNEXP_NET_ERR);
-    return g_lie != 1;
-}
-
-// A final path that differs from the true one only by a trailing dot or space, or in case.
+// A final path that differs from the true one only by a trailing dot or space, which names
+// another object, or in the case of its last name's first letter, which names the same one.
 DWORD WINAPI FinalPathInTurn(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
 {
     DWORD length = g_finalPath.real(file, path, size, flags);
-    WCHAR *name = wcsrchr(path, L'\\');
-    g_lies = 3;
-    if (g_lie < 0 || length == 0 || length + 1 >= size || !name || !iswalpha(name[1])) {
-        return length;
+    WCHAR *name = length > 0 && length + 1 < size ? wcsrchr(path, L'\\') : nullptr;
+    WCHAR *letter = name ? std::find_if(name, path + length, iswalpha) : path + length;
+    g_run.could = g_run.sweep == kLie && letter < path + length ? 3 : 0;
+    if (g_run.lie >= 0) {
+        Tell(kFinalPathLies + g_run.lie, file, g_run.lie < 2);
+        *letter ^= g_run.lie == 2 ? 0x20 : 0;
+        path[length] = L". "[g_run.lie]; // the terminator where the case changes
+        length += g_run.lie < 2;
+        path[length] = L'\0';
     }
-    const char *const lies[] = {"a trailing dot", "a trailing space", "another case"};
-    g_told = lies[g_lie];
-    if (g_lie == 2) {
-        name[1] ^= 0x20; // the other case of a letter
-        return length;
-    }
-    path[length++] = g_lie == 0 ? L'.' : L' ';
-    path[length] = L'\0';
     return length;
 }
 
@@ -710,263 +747,293 @@ DWORD WINAPI FinalPathInTurn(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
 DWORD WINAPI FullPathInTurn(LPCWSTR path, DWORD size, LPWSTR full, LPWSTR *part)
 {
     DWORD length = g_fullPath.real(path, size, full, part);
-    g_lies = 1;
-    if (g_lie == 0 && length > 3 && length < size) {
-        g_told = "another path";
-        g_reparsed = path;
+    g_run.could = g_run.sweep == kLie && length > 3 && length < size;
+    if (g_run.lie == 0) {
+        Tell(kFullPathLie, NULL);
+        g_run.reparsed.assign(path, path + wcslen(path)); // ASCII past the temporary folder
         full[--length] = L'\0';
     }
     return length;
 }
 
+// The pages the listing lies write, entry by entry (offset, next, length of name, name): "." and
+// ".." as a file system lists an empty folder but for one rule each breaks, in kLies' order. A
+// name of no characters has a "." on either side of it.
+struct Listed {
+    DWORD at, next, length;
+    const wchar_t *name;
+};
+const Listed kPages[][3] = {{{0, 112, 1, L"."}},
+                            {{0, 112, 1, L"."}, {112, 224, 2, L".."}, {224, 0, 1, L"~"}},
+                            {{0, 112, 1, L"."}, {112, 0, 3, L"..."}},
+                            {{0, 112, 1, L"."}, {112, 0, 0, L"."}},
+                            {{0, 112, 1, L"."}, {112, 0, 2, L".k"}},
+                            {{0, 112, 1, L"."}, {112, 0, 2, L"k."}},
+                            {{0, 116, 1, L"."}, {116, 0, 2, L".."}},
+                            {{0, 224, 1, L"."}, {224, 0u - 112, 2, L".."}, {112, 0, 1, L"."}},
+                            {{0, 1016, 1, L"."}}};
+
+BOOL WINAPI ListingInTurn(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
+{
+    bool listing = kind == FileIdBothDirectoryInfo && size >= 1024;
+    g_run.could = g_run.sweep == kLie && listing ? std::size(kLies) - kListingLies : 0;
+    if (g_run.lie < 0 || !listing) {
+        return g_information.real(file, kind, info, size);
+    }
+    Tell(kListingLies + g_run.lie, file);
+    SetLastError(ERROR_UNEXP_NET_ERR);
+    BYTE page[1024] = {};
+    for (const Listed &entry : kPages[std::max(g_run.lie - 1, 0)]) {
+        auto *listed = (FILE_ID_BOTH_DIR_INFO *)(page + entry.at);
+        listed->NextEntryOffset = entry.next;
+        listed->FileNameLength = entry.length * sizeof(WCHAR);
+        listed->FileId.QuadPart = (LONGLONG)L'.' << 48; // the character before the name
+        wcscpy(listed->FileName, entry.name ? entry.name : L"");
+    }
+    size_t written = g_run.lie == 1 ? offsetof(FILE_ID_BOTH_DIR_INFO, FileName) + 2 : size;
+    memcpy(info, page, g_run.lie > 0 ? written : 0);
+    return g_run.lie > 0;
+}
+
 // Whatever a file system would do, no folder is asked to go while it lists anything but "." and
-// "..", from the start, through the handle asked. Each file disposition that succeeds is counted.
-// The last move is made here: a file created in a folder just after its deletion was accepted, as
-// Wine and a Samba share allow (Windows refuses), which keeps the folder at the close.
+// "..", from the start, through the handle asked. In the last move's runs, a file is written into
+// the k-th call's folder just after it was asked to go, as Wine and a Samba share allow.
 BOOL WINAPI DispositionWatched(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
 {
-    union {
-        FILE_ID_BOTH_DIR_INFO first;
-        BYTE bytes[4096];
-    } page;
-    BY_HANDLE_FILE_INFORMATION about;
-    bool folder = GetFileInformationByHandle(file, &about) &&
-                  (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    alignas(8) BYTE page[4096]; // the entries' own alignment
+    bool folder = IsFolder(file);
     for (auto listing = FileIdBothDirectoryRestartInfo;
-         folder && g_information.real(file, listing, &page, sizeof page);
+         folder && g_information.real(file, listing, page, sizeof page);
          listing = FileIdBothDirectoryInfo) {
         for (DWORD at = 0, next = 1; next != 0; at += next) {
-            auto *entry = (FILE_ID_BOTH_DIR_INFO *)(page.bytes + at);
+            auto *entry = (FILE_ID_BOTH_DIR_INFO *)(page + at);
             std::wstring name(entry->FileName, entry->FileNameLength / sizeof(WCHAR));
             next = entry->NextEntryOffset;
-            if (name != L"." && name != L".." && g_brokenMeanwhile.empty()) {
-                g_brokenMeanwhile = FinalPathOf(file) + " asked to go while it lists " +
-                                    std::string(name.begin(), name.end());
+            if (name != L"." && name != L"..") {
+                Break("a folder is removed only when it is seen empty",
+                      FinalPathOf(file) + " lists " + std::string(name.begin(), name.end()));
             }
         }
     }
     BOOL done = g_disposition.real(file, kind, info, size);
-    if (done && folder && g_counting && g_turn == 0) {
-        g_folderDispositionsAt.push_back(g_callsMade);
-    } else if (done && folder && g_sweep == kRace && g_variant == kFilled &&
-               g_turn == g_callsMade) {
-        g_mustStay.push_back(FinalPathOf(file) + "\\Filled.kx");
-        PutFile(g_mustStay.back());
+    bool filling = done && folder && g_run.move == kFilled && g_run.sweep == kRace;
+    g_run.could = filling && g_run.turn == 0;
+    if (filling && g_run.turn == g_run.calls) {
+        g_run.filled = FinalPathOf(file);
+        g_run.mustStay.push_back(g_run.filled + "\\" + kMoves[kFilled].makes[0]);
+        PutFile(g_run.mustStay.back());
     }
-    g_fileDispositions += done && !folder;
     return done;
 }
 
-// A standard user's moves, each made from the Linux side just before the k-th call; "@" stands
-// for the install folder, "#" for the desktop shortcut. A file or folder is moved or written into
-// only while it is there. The last move is DispositionWatched's, after the k-th call.
-const char *const kMoves[] = {
-    "! test -d @/Maps || (mv @/Maps @/Maps.away && ln -s ../sibling/Maps @/Maps)",
-    "! test -f @/System/Kessamar.ini || ln -sf ../../outside.kx @/System/Kessamar.ini",
-    "mv @ @.away && ln -s sibling @",
-    "(! test -d @/Maps || echo new >@/Maps/Dropped.kx) && (! test -d @/Save || echo "
-    ">@/Save/x.ksav)",
-    "! test -f # || ln -sf \"$PWD/outside.kx\" #",
-    "a file written into the folder asked to go"};
-std::string g_moverFolder, g_desktopOnLinux;
-
-// Has the mover make a move in the sweep's folder, and waits until it has.
-bool MoveOnLinux(const char *move, const std::string &install)
+// Has the sweep's mover run a command in the sweep's folder, and waits until it has.
+bool OnLinux(const std::string &command)
 {
-    std::string command = move, request = g_moverFolder + "\\move";
-    for (size_t at; (at = command.find_first_of("@#")) != std::string::npos;) {
-        command.replace(at, 1, command[at] == '@' ? install : "'" + g_desktopOnLinux + "'");
-    }
-    bool counting = g_counting;
-    g_counting = false;
-    PutFile(request + ".new", command);
-    MoveFileA((request + ".new").c_str(), request.c_str());
-    for (DWORD start = GetTickCount(); Exists(request) && GetTickCount() - start < 10000;) {
-        Sleep(1);
-    }
-    for (const char *made : {"\\Maps\\Dropped.kx", "\\Save\\x.ksav"}) {
-        if (move == kMoves[kFilesDropped] && Exists(g_moverFolder + "\\" + install + made)) {
-            g_mustStay.push_back(g_moverFolder + "\\" + install + made);
+    std::string request = g_sweep.folder + "\\move";
+    return Uncounted([&] {
+        std::string install = g_run.install.substr(g_sweep.folder.size() + 1);
+        PutFile(request + ".new", command == "exit"
+                                      ? command
+                                      : "i='" + install + "' d=Desktop/Kessamar.lnk; " + command);
+        MoveFileA((request + ".new").c_str(), request.c_str());
+        for (DWORD start = GetTickCount();
+             Exists(request) && GetTickCount() - start < kPatienceMs;) {
+            Sleep(1);
         }
-    }
-    g_counting = counting;
-    return !Exists(request) && !Exists(request + ".failed");
+        return !Exists(request) && !Exists(request + ".failed");
+    });
 }
 
-// What a run must keep to, whatever failed, lied or moved; "" when it did.
-std::string BrokenPromise(const std::string &install, const std::string &sibling,
-                          const UninstallReport &report)
+void MakeMove()
 {
-    bool raced = g_sweep == kRace && g_turn > 0;
-    // Where the add-on's files are now: the held folder follows a rename.
-    std::string place = install + (raced && g_variant == kInstallRelinked ? ".away" : "");
-    auto at = [&](std::string file) {
-        if (raced && g_variant == kMapsRelinked && file.compare(0, 4, "Maps") == 0) {
-            file.insert(4, ".away");
+    g_run.broken = OnLinux(kMoves[g_run.move].command) ? g_run.broken : "the move was not made";
+    for (const char *made : kMoves[g_run.move].makes) {
+        if (made && Uncounted([&] { return Exists(g_run.install + "\\" + made); })) {
+            g_run.mustStay.push_back(g_run.install + "\\" + made);
         }
-        return place + "\\" + file;
+    }
+}
+
+// The promises a run keeps, each worded as the README words it; "" when it kept them all, or the
+// first it broke, with what the report says and what the disk holds.
+std::string BrokenPromise(const UninstallReport &report)
+{
+    const Run &run = g_run;
+    bool raced = run.sweep == kRace && run.turn > 0;
+    auto now = [&](std::string relative) { // where the add-on's files are now
+        if (raced && run.move == kMapsRelinked && relative.compare(0, 4, "Maps") == 0) {
+            relative.insert(4, ".away");
+        }
+        return run.install + (raced && run.move == kInstallRelinked ? ".away\\" : "\\") + relative;
     };
-    if (!g_brokenMeanwhile.empty()) {
-        return g_brokenMeanwhile;
-    }
-    int gone = !Exists(DesktopShortcut()), deleted = 0, found = 0;
-    std::vector<std::string> layout = {place, DesktopShortcut()};
+    auto there = [&](const std::string &path) { // a removal not looked for again counts as kept
+        return Exists(path) || std::count(run.unseen.begin(), run.unseen.end(), path) > 0;
+    };
+    auto all = [&](const std::vector<std::string> &paths) {
+        return std::all_of(paths.begin(), paths.end(), Exists);
+    };
+    int deleted = 0, found = 0, scanned = g_uninstall.foundCount;
+    bool complete = Reads(report.statusText, kComplete, deleted, found);
+    bool none = !strcmp(report.statusText, kNoFilesDeleted);
+    bool known = complete || none || Reads(report.statusText, kIncomplete, deleted, found);
+    found = complete ? deleted : none ? scanned : found;
+
+    std::string shortcut = run.desktop + "\\Kessamar.lnk", sibling = g_sweep.folder + "\\sibling";
+    int gone = g_uninstall.desktopShortcutFound && !there(shortcut);
+    std::vector<std::string> layout = {now(""), shortcut}, others = {now("Readme.txt")},
+                             linked = {g_sweep.folder + "\\outside.kx"};
     for (int row = 0; row < kRowCount; ++row) {
-        layout.push_back(at(kInstalledFiles[row]));
-        gone += !Exists(layout.back());
-        if (g_uninstall.found[row] && Exists(layout.back()) && strstr(report.statusText, "e.")) {
-            return std::string("\"complete\" with ") + kInstalledFiles[row] + " there";
-        }
+        layout.push_back(now(kInstalledFiles[row]));
+        gone += g_uninstall.found[row] && !there(layout.back());
+        linked.push_back(sibling + "\\" + kInstalledFiles[row]);
     }
-    sscanf(report.statusText, "Uninstallation complete. %d", &deleted);
-    found = deleted;
-    sscanf(report.statusText, "Uninstallation incomplete: %d of %d", &deleted, &found);
-    // A removal whose name could not be looked for again afterwards is not counted.
-    bool unseen = g_sweep == kFail && !strcmp(g_turnCall, "NtCreateFile");
-    if (deleted > g_fileDispositions || deleted > gone || deleted < gone - unseen) {
-        return std::string(report.statusText) + ", " + std::to_string(g_fileDispositions) +
-               " deletions succeeded, " + std::to_string(gone) + " gone from disk";
-    }
-    // Every row is there when scanned, and a lie only ever makes the program hold no folder.
-    int scanned = (g_uninstall.installFolder[0] ? kRowCount : 0) + g_uninstall.desktopShortcutFound;
-    if (g_sweep == kLie && found > 0 && found != scanned) {
-        return std::string(report.statusText) + ", " + std::to_string(scanned) + " found";
-    }
-    std::string reparsed(g_reparsed.begin(), g_reparsed.end()); // ASCII past the temporary folder
-    if (!reparsed.empty() && (g_uninstall.installFolder == reparsed ||
-                              g_uninstall.desktopShortcutPath == reparsed + "\\Kessamar.lnk")) {
-        return "the path " + reparsed + " is used, which Win32 parsing changes";
-    }
-    bool foldersLeft = false;
+    bool foldersLeft = false, handleLeft = false;
     for (const char *added : kAddOnFolders) {
-        layout.push_back(at(added));
-        foldersLeft = foldersLeft || (Exists(layout.back()) && strcmp(added, "Save") != 0);
+        layout.push_back(now(added));
+        foldersLeft = foldersLeft || (there(layout.back()) && strcmp(added, "Save") != 0);
     }
     const char *folderText = foldersLeft          ? kFoldersLeft
-                             : Exists(at("Save")) ? "Savegame folder was not deleted"
-                                                  : kNoSavegames;
-    if (strcmp(report.folderText, folderText) != 0) {
-        return std::string(report.folderText) + ", but on disk: " + folderText;
-    }
-    std::vector<std::string> kept = {place + "\\Readme.txt", sibling + "\\Save\\Slot1.ksav",
-                                     sibling + "\\..\\outside.kx"};
-    kept.insert(kept.end(), g_mustStay.begin(), g_mustStay.end());
-    if (g_sweep != kRace) { // a savegame and a map of the game's own keep Save and Maps
-        kept.insert(kept.end(), {at("Save\\Slot1.ksav"), at("Maps\\Game.kx")});
-    }
-    for (const char *file : kInstalledFiles) {
-        kept.push_back(sibling + "\\" + file);
-    }
-    for (const std::string &file : kept) {
-        if (!file.empty() && !Exists(file)) {
-            return file + " is gone";
-        }
+                             : there(now("Save")) ? kSavegamesKept
+                                                  : kAllFoldersGone;
+    if (run.layout == kGameFolder) {
+        others.insert(others.end(), {now("Save\\Slot1.ksav"), now("Maps\\Game.kx")});
     }
     for (const std::string &path : layout) { // any handle left would refuse sharing
         HANDLE alone = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS, NULL);
-        if (alone == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
-            return "a handle is left on " + path;
-        }
+        handleLeft |= alone == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
         CloseHandle(alone);
     }
-    return "";
+    int held = (g_uninstall.installFolder[0] ? kRowCount : 0) + g_uninstall.desktopShortcutFound;
+    const struct {
+        const char *words;
+        bool kept;
+    } promises[] = {
+        {"the report is what the disk holds",
+         known && deleted == gone && found == scanned && !strcmp(report.folderText, folderText)},
+        {"nothing behind a link is deleted", all(linked)},
+        {"nothing but the add-on's files is deleted", all(others)},
+        {"an answer it cannot be sure of keeps the file or folder", all(run.mustStay)},
+        {"a name the disk holds in another case is still its own",
+         std::none_of(run.mustGo.begin(), run.mustGo.end(), Exists)},
+        {"it works on the folder it was started in, or on none",
+         run.sweep != kLie || found == held},
+        {"a path that Win32 parsing would change is never used as it is",
+         run.reparsed.empty() ||
+             (g_uninstall.installFolder != run.reparsed &&
+              g_uninstall.desktopShortcutPath != run.reparsed + "\\Kessamar.lnk")},
+        {"nothing below the held folders is left open", !handleLeft},
+        {"with nothing in the way, every file it found goes, and every folder they leave empty",
+         run.turn > 0 ||
+             (complete && deleted == kRowCount + 1 &&
+              folderText == (run.layout == kGameFolder ? kFoldersLeft : kAllFoldersGone))},
+    };
+    std::string broken = run.broken;
+    for (const auto &promise : promises) {
+        broken =
+            broken.empty() && !promise.kept ? "\"" + std::string(promise.words) + "\"" : broken;
+    }
+    return broken.empty() ? ""
+                          : broken + "; it said: " + report.statusText + " / " + report.folderText +
+                                "; on disk: " + std::to_string(gone) + " gone / " + folderText;
 }
 
-// A typical installation, with a savegame, a map of the game's own, a sibling folder holding
-// files of the rows' names and a file outside both, held, scanned and removed again and again,
-// with each call in turn failing, lying or raced.
-void SweepEveryCall(const std::string &folder, Sweep sweep)
+// A typical installation and a desktop shortcut, beside a sibling folder holding files of the
+// rows' names and a file outside both, held, scanned and removed again and again, with each call
+// in turn failing, lying or raced.
+void SweepEveryCall(const std::string &folder, Sweep sweep, Layout layout, int move = 0)
 {
-    std::string sibling = folder + "\\sibling";
-    LayOutInstallation(sibling, kEveryRow, true, true);
+    std::string desktop = folder + "\\Desktop";
+    LayOutInstallation(folder + "\\sibling", kEveryRow, true, true);
+    LayOutInstallation(folder + "\\layout", kEveryRow, true, layout == kGameFolder);
+    CreateDirectoryA(desktop.c_str(), NULL);
+    if (layout == kGameFolder) {
+        PutFile(folder + "\\layout\\Maps\\Game.kx");
+    }
     PutFile(folder + "\\outside.kx", "outside");
-    auto unixName = (char *(CDECL *)(LPCWSTR))(void (*)(void))GetProcAddress(
-        GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    std::string shortcut = DesktopShortcut();
-    std::wstring desktop(shortcut.begin(), shortcut.end());
-    g_desktopOnLinux = unixName ? unixName(desktop.c_str()) : "";
-    g_moverFolder = folder;
-    ASSERT_TRUE(sweep != kRace || StartOnLinux(folder, "exec /usr/bin/python3 '" KESSAMAR_MOVER
-                                                       "' . >/dev/null 2>&1"));
-    std::tuple<InTurn<g_createFile>, InTurn<g_finalPath, FinalPathInTurn>,
-               InTurn<g_information, ListingInTurn>, InTurn<g_disposition, DispositionWatched>,
-               InTurn<g_compare>, InTurn<g_toAnsi>, InTurn<g_fromAnsi>,
-               InTurn<g_fullPath, FullPathInTurn>, InTurn<g_exists>, InTurn<g_desktop>,
-               InTurn<g_desktopPath>, InTurn<g_module>, InTurn<g_lookUp>>
-        everyCall;
-    g_openStandIn = &InTurn<g_open, OpenInTurn>::Call;
-    g_queryStandIn = &InTurn<g_query>::Call;
-    ImportPatch lookUp("GetProcAddress", &LookUpOpenStandIn, g_realLookUp);
-    g_liesAt.clear(), g_folderDispositionsAt.clear();
+    g_sweep = {};
+    g_sweep.folder = folder;
+    g_queryObject = (decltype(&NtQueryObject))(void (*)(void))GetProcAddress(
+        GetModuleHandleA("ntdll.dll"), "NtQueryObject");
+    ASSERT_TRUE(
+        StartOnLinux(folder, "exec /usr/bin/python3 '" KESSAMAR_MOVER "' . >/dev/null 2>&1"));
     int calls = 0, runs = 0, held = 0;
     std::string broken;
-    for (int k = 0; k <= calls && broken.empty(); ++k) { // nothing fails the first time
-        int variants = k == 0 || sweep == kFail ? 1
-                       : sweep == kLie          ? g_liesAt[k - 1]
-                                                : (int)std::size(kMoves);
-        bool filled = std::count(g_folderDispositionsAt.begin(), g_folderDispositionsAt.end(), k);
-        variants -= sweep == kRace && k > 0 && !filled; // the last move only where a folder goes
-        for (g_variant = 0; g_variant < variants && broken.empty(); ++g_variant) {
-            char name[8]; // as long as "sibling": only a step's whole final path tells them apart
-            snprintf(name, sizeof name, "run%04d", runs);
-            std::string install = folder + "\\" + name;
-            LayOutInstallation(install, kEveryRow, true, sweep != kRace); // races: all can go
-            if (sweep != kRace) {
-                PutFile(install + "\\Maps\\Game.kx");
-            }
-            PutFile(DesktopShortcut());
-            ResetUninstallState();
-            SetCurrentDirectoryA(install.c_str());
-            g_sweep = sweep, g_turn = k, g_callsMade = 0, g_turnCall = g_told = "none";
-            g_move = kMoves[sweep == kRace ? g_variant : 0], g_movedIn = name;
-            g_brokenMeanwhile.clear(), g_mustStay.clear(), g_reparsed.clear();
-            g_fileDispositions = 0, g_counting = true;
-            PlatformPinCurrentFolder(g_uninstall.installFolder);
-            ScanInstallation();
-            UninstallReport report = RunUninstall(g_uninstall.desktopShortcutFound);
-            g_counting = false;
-            PlatformUnpinFolders();
-            SetCurrentDirectoryA(folder.c_str());
-            calls = k == 0 ? g_callsMade : calls;
-            broken = BrokenPromise(install, sibling, report);
-            if (k == 0 && strcmp(report.statusText, "Uninstallation complete. 16 files deleted")) {
-                broken = std::string("with nothing in the way: ") + report.statusText;
-            }
-            runs += k > 0;
-            held += k > 0 && broken.empty();
-            if (sweep != kRace) {
-                RemoveTree(install);
-            } else if (!MoveOnLinux("rm -rf @ @.away #", name)) {
-                broken = std::string("the mover did not clean up after ") + name;
+    {
+        std::tuple<InTurn<g_createFile>, InTurn<g_finalPath, FinalPathInTurn>,
+                   InTurn<g_information, ListingInTurn>, InTurn<g_disposition, DispositionWatched>,
+                   InTurn<g_compare>, InTurn<g_toAnsi>, InTurn<g_fromAnsi>,
+                   InTurn<g_fullPath, FullPathInTurn>, InTurn<g_exists>, InTurn<g_desktop>,
+                   InTurn<g_desktopPath, DesktopOfTheSweep>, InTurn<g_module>, InTurn<g_lookUp>>
+            everyCall;
+        g_openStandIn = &InTurn<g_open, OpenInTurn>::Call;
+        g_queryStandIn = &InTurn<g_query>::Call;
+        ImportPatch lookUp("GetProcAddress", &LookUpStandIns, g_realLookUp);
+        for (int k = 0; k <= calls && broken.empty(); ++k) { // nothing fails the first time
+            for (int variant = 0; variant < (k ? g_sweep.could[k - 1] : 1) && broken.empty();
+                 ++variant) {
+                // As long as "sibling": only a step's whole final path tells them apart.
+                std::string install = folder + "\\run" + std::to_string(10000 + runs).substr(1);
+                g_run = Run{sweep, layout, k, variant, move, install, desktop};
+                bool laidOut =
+                    OnLinux("cp -r layout $i && echo KS >$d"); // quicker than through Wine
+                ResetUninstallState();
+                SetCurrentDirectoryA(g_run.install.c_str());
+                g_run.counting = true;
+                PlatformPinCurrentFolder(g_uninstall.installFolder);
+                ScanInstallation();
+                UninstallReport report = RunUninstall(g_uninstall.desktopShortcutFound);
+                g_run.counting = false;
+                PlatformUnpinFolders();
+                SetCurrentDirectoryA(folder.c_str());
+                broken = !laidOut ? "not laid out" : BrokenPromise(report);
+                broken = k && sweep == kLie && !strcmp(g_run.told, "none") ? "no lie told" : broken;
+                calls = k == 0 ? g_run.calls : calls;
+                runs += k > 0;
+                held += k > 0 && broken.empty();
+                broken = OnLinux("rm -rf $i $i.away $d") ? broken : "not cleaned up";
             }
         }
+        g_queryStandIn = nullptr;
     }
-    g_queryStandIn = nullptr;
+    OnLinux("exit");
     const char *const done[] = {"calls failed", "lies told", "moves raced"};
     printf("%d %s in turn: %d held\n", runs, done[sweep], held);
-    if (sweep == kRace) {
-        MoveOnLinux("exit", "");
-    }
     EXPECT_GT(calls, 100);
-    EXPECT_EQ(broken, "") << "call " << g_turn << " (" << g_turnCall << ")"
-                          << (sweep == kLie ? std::string(" told ") + g_told : "")
-                          << (sweep == kRace ? std::string(" raced by ") + g_move : "");
+    EXPECT_EQ(g_sweep.missing + (g_open.real && g_query.real ? "" : " ntdll's"), "")
+        << "not stood in for";
+    for (size_t lie = 0; lie < std::size(kLies) && sweep == kLie && broken.empty(); ++lie) {
+        EXPECT_GT(g_sweep.told[lie], 0) << "never told: " << kLies[lie];
+    }
+    EXPECT_EQ(broken, "") << "call " << g_run.turn << " (" << g_run.call << ")"
+                          << (sweep == kLie ? std::string(" told ") + g_run.told : "")
+                          << (sweep == kRace ? std::string(" raced by ") + kMoves[move].command
+                                             : "");
 }
 
-TEST_F(EngineOnDisk, EveryCallFailingInTurnKeepsEveryPromise)
-{
-    SweepEveryCall(folder, kFail);
-}
+// A sweep has a folder and a desktop of its own, and draws nothing: it may run beside other tests.
+class EngineSweep : public ::testing::Test {
+  protected:
+    void SetUp() override { folder = NewTestFolder(); }
+    void TearDown() override
+    {
+        SetCurrentDirectoryA(BesideThisProgram("").c_str()); // so that its folder can go
+        RemoveTree(folder);
+    }
+    std::string folder;
+};
 
-TEST_F(EngineOnDisk, EveryCallLyingInTurnKeepsEveryPromise)
-{
-    SweepEveryCall(folder, kLie);
-}
-
-TEST_F(EngineOnDisk, EveryCallRacedInTurnKeepsEveryPromise)
-{
-    SweepEveryCall(folder, kRace);
-}
+// clang-format off
+TEST_F(EngineSweep, EveryCallFailingInTurnInAGameFolder) { SweepEveryCall(folder, kFail, kGameFolder); }
+TEST_F(EngineSweep, EveryCallFailingInTurnInACleanInstallation) { SweepEveryCall(folder, kFail, kClean); }
+TEST_F(EngineSweep, EveryCallLyingInTurnInAGameFolder) { SweepEveryCall(folder, kLie, kGameFolder); }
+TEST_F(EngineSweep, EveryCallLyingInTurnInACleanInstallation) { SweepEveryCall(folder, kLie, kClean); }
+TEST_F(EngineSweep, EveryCallRacedByMapsRelinkedToTheSibling) { SweepEveryCall(folder, kRace, kClean, kMapsRelinked); }
+TEST_F(EngineSweep, EveryCallRacedByARowRelinkedOutside) { SweepEveryCall(folder, kRace, kClean, kRowRelinked); }
+TEST_F(EngineSweep, EveryCallRacedByTheInstallFolderRelinked) { SweepEveryCall(folder, kRace, kClean, kInstallRelinked); }
+TEST_F(EngineSweep, EveryCallRacedByFilesDroppedIntoSystemAndSave) { SweepEveryCall(folder, kRace, kClean, kFilesDropped); }
+TEST_F(EngineSweep, EveryCallRacedByTheDesktopShortcutRelinked) { SweepEveryCall(folder, kRace, kClean, kShortcutRelinked); }
+TEST_F(EngineSweep, EveryCallRacedByAFolderFilledOnceAskedToGo) { SweepEveryCall(folder, kRace, kClean, kFilled); }
+// clang-format on
 
 } // namespace

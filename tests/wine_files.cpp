@@ -100,16 +100,21 @@ std::string BesideThisProgram(const char *relative)
     return path.substr(0, path.rfind('\\') + 1) + relative;
 }
 
-void InstallFolderTest::SetUp()
+std::string NewTestFolder()
 {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     char name[MAX_PATH];
     snprintf(name, sizeof name, "%sks \xE9\xFC %%-%lu-%lu", temp, GetCurrentProcessId(),
              GetTickCount());
-    folder = name;
-    RemoveTree(folder);
-    CreateDirectoryA(folder.c_str(), NULL);
+    RemoveTree(name);
+    CreateDirectoryA(name, NULL);
+    return name;
+}
+
+void InstallFolderTest::SetUp()
+{
+    folder = NewTestFolder();
     DeleteFileA(DesktopShortcut().c_str());
 }
 

@@ -31,8 +31,11 @@ std::string DesktopShortcut();
 // A file or folder that the build put beside this test program.
 std::string BesideThisProgram(const char *relative);
 
-// Each test gets a new, empty folder under the temporary folder, and no desktop shortcut before
-// or after it. Its name holds letters the ANSI code page (1252) has, a space and a "%".
+// A new, empty folder under the temporary folder, whose name holds letters the ANSI code page
+// (1252) has, a space and a "%".
+std::string NewTestFolder();
+
+// Each test gets a new test folder, and no desktop shortcut before or after it.
 class InstallFolderTest : public ::testing::Test {
   protected:
     void SetUp() override;
