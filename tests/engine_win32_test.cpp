@@ -285,7 +285,8 @@ TEST_F(EngineOnDisk, FolderAboveRenamedWhileAskingLeavesTheCopyThere)
     ScanInstallation();
     ASSERT_TRUE(MoveFileA(At("p").c_str(), At("p.moved").c_str()));
     LayOutInstallation(install, kEveryRow, true, false);
-    EXPECT_STREQ(RunUninstall(false).statusText, kNoFilesDeleted) << "the report is the disk";
+    EXPECT_STREQ(RunUninstall(false).statusText, kNoFilesDeleted)
+        << "the report is what the disk holds";
     for (const char *file : kInstalledFiles) {
         EXPECT_TRUE(Exists(install + "\\" + file)) << file;
     }
@@ -548,6 +549,7 @@ struct Run {
     int calls = 0, could = 0, lie = -1; // calls made; lies or moves the call could take; its lie
     const char *call = "none", *told = "none";
     std::vector<std::string> mustStay = {}, mustGo = {}, unseen = {}; // unseen: not looked for
+    std::vector<std::string> made = {};                               // by a move
     std::string broken = "", filled = ""; // a promise broken meanwhile; a folder filled
     std::string reparsed = "";            // a plain path that Win32 parsing was said to change
 } g_run;
@@ -820,8 +822,8 @@ BOOL WINAPI DispositionWatched(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVO
     g_run.could = filling && g_run.turn == 0;
     if (filling && g_run.turn == g_run.calls) {
         g_run.filled = FinalPathOf(file);
-        g_run.mustStay.push_back(g_run.filled + "\\" + kMoves[kFilled].makes[0]);
-        PutFile(g_run.mustStay.back());
+        g_run.made.push_back(g_run.filled + "\\" + kMoves[kFilled].makes[0]);
+        PutFile(g_run.made.back());
     }
     return done;
 }
@@ -849,7 +851,7 @@ void MakeMove()
     g_run.broken = OnLinux(kMoves[g_run.move].command) ? g_run.broken : "the move was not made";
     for (const char *made : kMoves[g_run.move].makes) {
         if (made && Uncounted([&] { return Exists(g_run.install + "\\" + made); })) {
-            g_run.mustStay.push_back(g_run.install + "\\" + made);
+            g_run.made.push_back(g_run.install + "\\" + made);
         }
     }
 }
@@ -895,6 +897,7 @@ std::string BrokenPromise(const UninstallReport &report)
     const char *folderText = foldersLeft          ? kFoldersLeft
                              : there(now("Save")) ? kSavegamesKept
                                                   : kAllFoldersGone;
+    others.insert(others.end(), run.made.begin(), run.made.end());
     if (run.layout == kGameFolder) {
         others.insert(others.end(), {now("Save\\Slot1.ksav"), now("Maps\\Game.kx")});
     }
