@@ -570,10 +570,9 @@ template <typename Work> auto Uncounted(Work work)
     return done;
 }
 
-void Break(const char *promise, const std::string &how)
+void Break(const char *promise, const std::string &how) // the first promise broken meanwhile
 {
-    g_run.broken =
-        g_run.broken.empty() ? "\"" + std::string(promise) + "\" (" + how + ")" : g_run.broken;
+    g_run.broken += g_run.broken.empty() ? "\"" + std::string(promise) + "\" (" + how + ")" : "";
 }
 
 std::string NameOpened(const OBJECT_ATTRIBUTES *object) // inside an open folder
@@ -785,12 +784,13 @@ BOOL WINAPI ListingInTurn(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID in
     Tell(kListingLies + g_run.lie, file);
     SetLastError(ERROR_UNEXP_NET_ERR);
     BYTE page[1024] = {};
-    for (const Listed &entry : kPages[std::max(g_run.lie - 1, 0)]) {
-        auto *listed = (FILE_ID_BOTH_DIR_INFO *)(page + entry.at);
-        listed->NextEntryOffset = entry.next;
-        listed->FileNameLength = entry.length * sizeof(WCHAR);
+    const Listed *pageLied = kPages[std::max(g_run.lie - 1, 0)];
+    for (const Listed *entry = pageLied; entry < pageLied + 3 && entry->name; ++entry) {
+        auto *listed = (FILE_ID_BOTH_DIR_INFO *)(page + entry->at);
+        listed->NextEntryOffset = entry->next;
+        listed->FileNameLength = entry->length * sizeof(WCHAR);
         listed->FileId.QuadPart = (LONGLONG)L'.' << 48; // the character before the name
-        wcscpy(listed->FileName, entry.name ? entry.name : L"");
+        wcscpy(listed->FileName, entry->name);
     }
     size_t written = g_run.lie == 1 ? offsetof(FILE_ID_BOTH_DIR_INFO, FileName) + 2 : size;
     memcpy(info, page, g_run.lie > 0 ? written : 0);
