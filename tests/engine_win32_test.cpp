@@ -501,8 +501,7 @@ TEST_F(EngineOnDisk, EverythingGoesOnAVolumeWithoutADosName)
 // Every call the platform makes to Windows fails, lies or is raced in turn, while all the others
 // go through: the k-th call fails as Windows does (access denied, sharing violation or invalid
 // parameter, by turns), or answers with a success the program must not take at its word, or goes
-// through just after a standard user has moved something from the Linux side. Each sweep has a
-// folder and a desktop of its own, and draws nothing, so that it may run beside other tests.
+// through just after a standard user has moved something from the Linux side.
 enum Sweep { kFail, kLie, kRace };
 // A game folder, where a savegame keeps Save and a map of the game's own keeps Maps; or a clean
 // installation, where every folder can go, so that each is at stake in the report.
@@ -521,10 +520,9 @@ const char *const kLies[] = {
 // clang-format on
 enum { kOplockLie = 0, kFinalPathLies = 1, kFullPathLie = 4, kListingLies = 5 };
 
-// A standard user's moves, each made from the Linux side just before the k-th call wherever the
-// truthful run has there what it needs ("#": the desktop shortcut); in a command, $i stands for
-// the install folder and $d for the desktop shortcut. What a move makes must stay. The last is
-// made by the disposition's stand-in, just after the k-th call asked a folder to go.
+// A standard user's moves, made from the Linux side before the k-th call where the truthful run has
+// what they need there ($i, $d: the install folder, the desktop shortcut); the last by the
+// disposition's stand-in, just after the k-th call asked a folder to go.
 struct Move {
     const char *needs, *command, *makes[2] = {};
 };
@@ -535,7 +533,7 @@ const Move kMoves[] = {
     {"Save",
      "(! test -d $i/System || echo >$i/System/Dropped.kx) && echo >$i/Save/Slot2.ksav",
      {"System\\Dropped.kx", "Save\\Slot2.ksav"}},
-    {"#", "ln -sf ../outside.kx $d"},
+    {"..\\Desktop\\Kessamar.lnk", "ln -sf ../outside.kx $d"},
     {nullptr, "a file written into the folder just asked to go", {"Filled.kx"}}};
 enum { kMapsRelinked, kRowRelinked, kInstallRelinked, kFilesDropped, kShortcutRelinked, kFilled };
 
@@ -548,13 +546,13 @@ struct Run {
     bool counting = false;
     int calls = 0, could = 0, lie = -1; // calls made; lies or moves the call could take; its lie
     const char *call = "none", *told = "none";
-    std::vector<std::string> mustStay = {}, mustGo = {}, unseen = {}; // unseen: not looked for
-    std::vector<std::string> made = {};                               // by a move
+    // What a lie must leave or remove, removals not looked for again, what a move put there.
+    std::vector<std::string> mustStay = {}, mustGo = {}, unseen = {}, made = {};
     std::string broken = "", filled = ""; // a promise broken meanwhile; a folder filled
     std::string reparsed = "";            // a plain path that Win32 parsing was said to change
 } g_run;
-// What a whole sweep saw: the lies or moves each call of the truthful run could take, the lies
-// told by kind, and the calls it could not stand in for.
+// A sweep's: the lies or moves each call could take, the lies told by kind, the calls not stood in
+// for.
 struct {
     std::vector<int> could;
     int told[std::size(kLies)];
@@ -630,13 +628,11 @@ struct InTurn<swept, standIn, Result(WINAPI *)(Arguments...)> {
         if (turn && run.sweep == kRace && kMoves[run.move].needs) {
             MakeMove();
         }
-        // In the truthful run: a failure here, or a move where what it needs is there.
-        const char *needs = kMoves[run.move].needs;
-        std::string needed = needs && *needs == '#' ? run.desktop + "\\Kessamar.lnk"
-                                                    : run.install + "\\" + (needs ? needs : "");
-        int could = !counted || run.turn > 0 || run.sweep == kLie ? 0
-                    : run.sweep == kFail                          ? 1
-                                         : needs && Uncounted([&] { return Exists(needed); });
+        const char *needs = kMoves[run.move].needs; // truthful run: a failure here, or a move
+        int could = counted && !run.turn &&
+                    (run.sweep == kFail || (run.sweep == kRace && needs && Uncounted([&] {
+                                                return Exists(run.install + "\\" + needs);
+                                            })));
         run.lie = turn && run.sweep == kLie ? run.variant : -1;
         run.could = 0; // the lies its stand-in could tell, or its move
         Result answer;
@@ -667,10 +663,9 @@ Swept<decltype(&SHGetPathFromIDListW)> g_desktopPath = {"SHGetPathFromIDListW", 
 Swept<decltype(&GetModuleHandleA)> g_module = {"GetModuleHandleA", 0};
 Swept<decltype(&GetProcAddress)> g_lookUp = {"GetProcAddress", 0};
 
-// The k-th call tells its lie of what a handle is open on. The program acts on an object only
-// through a handle opened to remove it, or a folder's, which holds what it removes below: those
-// must stay, or, told in another case, go where the truth removes them (every file, and every
-// folder of a clean installation); a folder held for what lies below still stays.
+// The k-th call tells its lie of what a handle is open on. The program acts only through a handle
+// opened to remove, or a folder's, above what it removes: those stay; told in another case, those
+// opened to remove go where the truth does (every file, every folder of a clean installation).
 decltype(&NtQueryObject) g_queryObject;
 bool IsFolder(HANDLE handle)
 {
@@ -700,13 +695,14 @@ BOOL WINAPI DesktopOfTheSweep(PCIDLIST_ABSOLUTE, LPWSTR path)
 }
 
 // Every open inside a folder neither follows a link nor waits for an oplock. The lie: an oplock
-// break in progress, with a handle. In the last move's runs, a folder filled once asked to go is
-// "delete pending" when its name is looked for again, as a Samba share answers while the program
-// that filled it still holds it.
+// break in progress, with a handle. In the last move's runs, as Windows and a Samba share answer
+// while another program holds it, a name looked for after its removal is "delete pending": a file
+// whose name is gone (it counts as deleted), and a folder filled once asked to go (it stays).
 NTSTATUS NTAPI OpenInTurn(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
                           PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG attributes,
                           ULONG sharing, ULONG disposition, ULONG options, PVOID ea, ULONG eaLength)
 {
+    static bool removingFile; // what the last open for removal opened
     NTSTATUS opened = g_open.real(handle, access, object, status, size, attributes, sharing,
                                   disposition, options, ea, eaLength);
     if ((~options & (FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED)) != 0) {
@@ -714,16 +710,18 @@ NTSTATUS NTAPI OpenInTurn(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES
               "waiting for an oplock",
               "an open with options " + std::to_string(options));
     }
-    bool filled = !g_run.filled.empty() && (options & kFolderOrFile) == 0 &&
-                  NameOpened(object) == g_run.filled;
-    if (filled && opened >= 0) {
+    removingFile = access & DELETE ? (options & FILE_NON_DIRECTORY_FILE) != 0 : removingFile;
+    bool lookUp = (options & kFolderOrFile) == 0 && g_run.move == kFilled && g_run.sweep == kRace;
+    bool pending = lookUp && (removingFile ? opened == (NTSTATUS)0xC0000034 // no such name
+                                           : NameOpened(object) == g_run.filled);
+    if (pending && opened >= 0) {
         CloseHandle(*handle);
     }
     g_run.could = g_run.sweep == kLie && opened == 0;
     if (g_run.lie == 0 && opened == 0) {
         Tell(kOplockLie, *handle);
     }
-    return filled ? 0xC0000056 : g_run.lie == 0 && opened == 0 ? 0x108 : opened;
+    return pending ? 0xC0000056 : g_run.lie == 0 && opened == 0 ? 0x108 : opened;
 }
 
 // A final path that differs from the true one only by a trailing dot or space, which names
@@ -757,9 +755,8 @@ DWORD WINAPI FullPathInTurn(LPCWSTR path, DWORD size, LPWSTR full, LPWSTR *part)
     return length;
 }
 
-// The pages the listing lies write, entry by entry (offset, next, length of name, name): "." and
-// ".." as a file system lists an empty folder but for one rule each breaks, in kLies' order. A
-// name of no characters has a "." on either side of it.
+// The listing lies' pages in kLies' order, entries (offset, next, length, name) that read as an
+// empty folder but for one rule each breaks; a name of no characters has a "." on either side.
 struct Listed {
     DWORD at, next, length;
     const wchar_t *name;
@@ -941,9 +938,9 @@ std::string BrokenPromise(const UninstallReport &report)
                                 "; on disk: " + std::to_string(gone) + " gone / " + folderText;
 }
 
-// A typical installation and a desktop shortcut, beside a sibling folder holding files of the
-// rows' names and a file outside both, held, scanned and removed again and again, with each call
-// in turn failing, lying or raced.
+// An installation and a desktop shortcut, beside a sibling holding files of the rows' names and a
+// file outside both, held, scanned and removed again and again, each call in turn failing, lying
+// or raced.
 void SweepEveryCall(const std::string &folder, Sweep sweep, Layout layout, int move = 0)
 {
     std::string desktop = folder + "\\Desktop";
@@ -1008,10 +1005,9 @@ void SweepEveryCall(const std::string &folder, Sweep sweep, Layout layout, int m
     for (size_t lie = 0; lie < std::size(kLies) && sweep == kLie && broken.empty(); ++lie) {
         EXPECT_GT(g_sweep.told[lie], 0) << "never told: " << kLies[lie];
     }
-    EXPECT_EQ(broken, "") << "call " << g_run.turn << " (" << g_run.call << ")"
-                          << (sweep == kLie ? std::string(" told ") + g_run.told : "")
-                          << (sweep == kRace ? std::string(" raced by ") + kMoves[move].command
-                                             : "");
+    const char *raced = sweep == kRace ? kMoves[move].command : "nothing";
+    EXPECT_EQ(broken, "") << "call " << g_run.turn << " (" << g_run.call << ") told " << g_run.told
+                          << ", raced by " << raced;
 }
 
 // A sweep has a folder and a desktop of its own, and draws nothing: it may run beside other tests.

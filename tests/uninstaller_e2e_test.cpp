@@ -292,10 +292,14 @@ TEST_F(Uninstaller, NoQuestionOnTopOfAQuestion)
     ASSERT_TRUE(question != NULL);
     Click(IDC_UNINSTALL);
     PostMessageA(dialog, WM_CLOSE, 0, 0);
-    // Posted after both, Cancel's pushed look shows once the question's loop has handled them.
-    PostMessageA(Control(IDCANCEL), BM_SETSTATE, TRUE, 0);
-    ASSERT_TRUE(
-        WaitFor([&] { return SendMessageA(Control(IDCANCEL), BM_GETSTATE, 0, 0) & BST_PUSHED; }));
+    // Posted messages come in turn, and the close request posts Cancel's command: Cancel pushed
+    // behind both, then let go behind that command, shows the question's loop past all three.
+    for (BOOL push : {TRUE, FALSE}) {
+        PostMessageA(Control(IDCANCEL), BM_SETSTATE, push, 0);
+        ASSERT_TRUE(WaitFor([&] {
+            return !(SendMessageA(Control(IDCANCEL), BM_GETSTATE, 0, 0) & BST_PUSHED) == !push;
+        }));
+    }
     int questions = 0;
     FindProcessWindow(process.dwProcessId, "#32770", kRemoveCaption, &questions);
     EXPECT_EQ(questions, 1) << "a second question opened";
