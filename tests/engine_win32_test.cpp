@@ -670,15 +670,14 @@ decltype(&NtQueryObject) g_queryObject;
 bool IsFolder(HANDLE handle)
 {
     BY_HANDLE_FILE_INFORMATION about = {};
-    return GetFileInformationByHandle(handle, &about) && (about.dwFileAttributes & 0x10);
+    return GetFileInformationByHandle(handle, &about) &&
+           (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 void Tell(int lie, HANDLE handle, bool stays = true)
 {
-    PUBLIC_OBJECT_BASIC_INFORMATION basic = {};
-    bool folder = handle && IsFolder(handle),
-         removing =
-             handle && (g_queryObject(handle, ObjectBasicInformation, &basic, sizeof basic, NULL),
-                        basic.GrantedAccess & DELETE);
+    PUBLIC_OBJECT_BASIC_INFORMATION basic = {}; // no access where there is no handle
+    g_queryObject(handle, ObjectBasicInformation, &basic, sizeof basic, NULL);
+    bool folder = IsFolder(handle), removing = (basic.GrantedAccess & DELETE) != 0;
     g_run.told = kLies[lie];
     ++g_sweep.told[lie];
     if (stays ? removing || folder : folder && !removing) {
